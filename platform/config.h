@@ -1,0 +1,26 @@
+#pragma once
+
+// Every path and name the programs use, with the real values as defaults. Tests point these at
+// temporary directories and private keys; the programs themselves take no options.
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace hv {
+
+struct Config {
+    // The platform's home root: the policy file of an account is "<homeRoot>/<name>/.horavel".
+    std::string homeRoot = "/home";
+    std::string settingsFile = "/home/.Tovik2.stat";
+    std::string pidFile = "/var/run/horavel.pid";
+    std::string logFile = "/var/log/hvl.log";
+    key_t shmKey = 1500;
+    std::string semaphoreName = "1500";
+
+    std::string policyPath(const std::string& user) const {
+        return homeRoot + "/" + user + "/.horavel";
+    }
+};
+
+}  // namespace hv

@@ -1,0 +1,144 @@
+#pragma once
+
+// System: the daemon's one door to the operating system. The Linux implementation lives in
+// platform/linux/, the test double in platform/fake/. Nothing below main() calls the OS directly.
+//
+// Every call is made from the daemon's one thread. Calls that can fail report it in their result;
+// none throws.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace hv {
+
+// A notice shown to the console user. Caution notices warn; stop notices announce an action.
+enum class NoticeLevel { Stop = 0, Caution = 2 };
+
+struct Notice {
+    double timeout = 1.0;  // seconds until it closes by itself; 0 keeps it until dismissed
+    NoticeLevel level = NoticeLevel::Stop;
+    std::string header;
+    std::string message;
+};
+
+struct ProcessEntry {
+    pid_t pid = 0;
+    std::string comm;  // the kernel's command name (at most 15 characters on Linux)
+};
+
+// One record of the kernel's interface-address list, in the kernel's order.
+struct InterfaceEntry {
+    std::string name;
+    int family = 0;       // AF_INET for the records the list holds on Linux
+    std::string address;  // dotted decimal IPv4 address
+    bool up = false;      // IFF_UP is set; false when the flags cannot be read
+};
+
+// The session at the console (seat0's active session of class "user").
+struct ConsoleSession {
+    std::string id;
+    uid_t uid = 0;
+    pid_t leader = 0;
+    std::string userName;
+};
+
+enum class PowerEvent { WillSleep, HasPoweredOn };
+
+// The owner and permission bits of a file as lstat() sees it.
+struct FileInfo {
+    uid_t uid = 0;
+    mode_t mode = 0;  // type and permission bits (st_mode)
+};
+
+struct ReadResult {
+    std::optional<std::string> bytes;  // the content, when it could be read
+    bool missing = false;              // no file at the path: distinct from a failed read
+    std::string error;                 // why it could not be read
+};
+
+// The remaining-time segment and its semaphore, held open by the writer.
+class Channel {
+public:
+    virtual ~Channel() = default;
+    // Take the semaphore if it is free; false when another process holds it (never waits).
+    virtual bool tryLock() = 0;
+    virtual void unlock() = 0;
+    // Write the four 32-bit words at the start of the segment, in native byte order.
+    virtual void write(const int32_t (&words)[4]) = 0;
+};
+
+class System {
+public:
+    virtual ~System() = default;
+
+    // Clock: wall-clock seconds since the Unix epoch (with fractions). Local time is derived from
+    // it with the C library's time zone rules.
+    virtual double now() = 0;
+    // Blocks the daemon's thread; the fake advances its clock instead (firing no timers).
+    virtual void sleepFor(double seconds) = 0;
+
+    // Run loop. Timers repeat every `interval` seconds of monotonic time, the first firing one
+    // interval after creation; they do not run during suspend. Signal handlers run between
+    // callbacks, never inside one. run() returns only when the loop has nothing left to wait for.
+    virtual void addTimer(double interval, std::function<void()> action) = 0;
+    virtual void onSignal(int signo, std::function<void()> action) = 0;
+    virtual int run() = 0;
+
+    // Console user: the name of the active seat0 session's user; nullopt when nobody (or a greeter)
+    // is at the console.
+    virtual std::optional<std::string> consoleUser() = 0;
+    virtual std::optional<ConsoleSession> consoleSession() = 0;
+    // Ends a session through logind; false when logind cannot be reached or refuses.
+    virtual bool terminateSession(const std::string& sessionId) = 0;
+
+    // User database (getpwent walk): the uid of the first entry with this exact name, or -1.
+    virtual int32_t uidByName(const std::string& name) = 0;
+    // Processes whose effective uid is `uid`, in /proc order; nullopt when the table cannot be
+    // read. Processes that vanish during the scan are skipped.
+    virtual std::optional<std::vector<ProcessEntry>> processesOf(uid_t uid) = 0;
+
+    // Runs `/bin/sh -c command` as system() would (clean signal state, no inherited descriptors)
+    // and waits for it. Returns the wait status, or -1 when it could not be started.
+    virtual int runShell(const std::string& command) = 0;
+
+    // Shows a notice to the console user without waiting for it. Failures are silent.
+    virtual void showNotice(const Notice& notice) = 0;
+
+    // The kernel's IPv4 interface list (SIOCGIFCONF); nullopt when the socket or list fails.
+    virtual std::optional<std::vector<InterfaceEntry>> interfaces() = 0;
+
+    // Sleep and wake. registerPower returns false when power events cannot be had (no bus, no
+    // logind). The handler runs on the loop; after WillSleep it must call allowPowerChange().
+    virtual bool registerPower(std::function<void(PowerEvent)> handler) = 0;
+    virtual void allowPowerChange() = 0;
+
+    // Files. readFile never follows a link at the path, refuses anything but a regular file and
+    // anything over maxBytes. writeFileAtomic writes a temporary file beside the target
+    // (O_EXCL|O_NOFOLLOW), fsyncs, sets the mode and renames it over the target, so a link at the
+    // target is replaced, never followed. writeFileInPlace truncates and writes (the pid file).
+    virtual ReadResult readFile(const std::string& path, size_t maxBytes) = 0;
+    virtual bool writeFileAtomic(const std::string& path, const std::string& bytes, mode_t mode) = 0;
+    virtual bool writeFileInPlace(const std::string& path, const std::string& bytes) = 0;
+    virtual bool appendToFile(const std::string& path, const std::string& bytes) = 0;
+    virtual bool removeFile(const std::string& path) = 0;
+    virtual bool fileExists(const std::string& path) = 0;
+    virtual std::optional<FileInfo> fileInfo(const std::string& path) = 0;
+
+    // Walks every entry below `root` (hidden ones included, links not followed and reported with
+    // their own size, each entry once) and calls `entry` with its size in bytes. False when the
+    // root cannot be opened.
+    virtual bool walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) = 0;
+
+    // Creates (or reuses) the remaining-time segment and semaphore; nullptr when either cannot be
+    // created or attached, in which case the channel is left alone.
+    virtual std::unique_ptr<Channel> openChannel(key_t key, size_t size,
+                                                 const std::string& semaphoreName) = 0;
+};
+
+}  // namespace hv
