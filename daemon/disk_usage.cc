@@ -1,0 +1,7 @@
+#include "daemon/monitor.h"
+
+namespace hv {
+
+void Monitor::checkDiskUsage() {}
+
+}  // namespace hv

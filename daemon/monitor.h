@@ -1,0 +1,179 @@
+#pragma once
+
+// Monitor: the daemon's one object. It follows the console user, counts that user's minutes of
+// use, warns, ends the session when the allowance or the allowed time ranges are used up, enforces
+// network ranges, application allowances and the disk quota, and publishes the time left.
+//
+// Every method runs on the daemon's one thread, from the run loop (timers, power events, signals
+// delivered between callbacks). Members are public: they are the daemon's state, and tests set
+// and inspect them directly.
+//
+// Numbers follow the daemon's arithmetic: counters are unsigned 32-bit and wrap as such; `nrmin`
+// is stored unsigned but read as signed (-1: no network range applies, -2: outside the network
+// range); `starttime` and `endtime` are minutes after midnight. Texts that may be absent are
+// std::optional: an absent text equals no other text and formats as "(null)".
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "foundation/calendar_date.h"
+#include "foundation/value.h"
+#include "platform/config.h"
+#include "platform/system.h"
+
+namespace hv {
+
+// The header of every notice the daemon shows.
+inline constexpr const char* kNoticeHeader = "Wardelin Session Information";
+// Seconds between ticks, and the wait between a logout notice and the logout itself.
+inline constexpr double kTickInterval = 5.0;
+inline constexpr double kLogoutDelay = 15.0;
+// Size of the remaining-time segment.
+inline constexpr size_t kChannelSize = 1024;
+// Largest policy or settings file the daemon reads.
+inline constexpr size_t kMaxFileBytes = 1 << 20;
+
+// "%@" of an optional text: the text, or "(null)" when absent.
+std::string formatObject(const std::optional<std::string>& text);
+
+// The user id of the first user-database entry with exactly this name, or -1.
+int32_t uidByName(System& system, const std::string& name);
+
+class Monitor {
+public:
+    // Schedules the 5-second tick, registers for power events and opens the remaining-time
+    // channel; loads neither settings nor policy (main does, in that order).
+    Monitor(System& system, const Config& config);
+    // Releases the channel (the platform detaches the segment, removes it when nobody else is
+    // attached, and closes the semaphore without unlinking its name).
+    ~Monitor();
+
+    Monitor(const Monitor&) = delete;
+    Monitor& operator=(const Monitor&) = delete;
+
+    // Settings file -> the settings variables; creates the disk timer once; logs
+    // "preferences loaded".
+    void loadUserStatus();
+    // The console user's policy file -> `user`, `userlist`; sets `switched`.
+    void loadUserData();
+    // The console user's name; nullopt when nobody (or only a greeter) is at the console.
+    std::optional<std::string> userCurrent();
+    // Adds one minute to the record at index, stamps it with now and writes the whole list to
+    // the policy file of `name`. Nothing is written when `name` is absent or the index is out of
+    // range.
+    void updateUser(const std::optional<std::string>& name, int32_t index);
+
+    // The 5-second tick.
+    void userMonitor();
+    // Midnight: every record's stored usage starts afresh.
+    void clearToday();
+
+    // Expands a template into `message`: "%u" "%a" "%w" "%m" "%l" "%sr" "%er", first occurrence
+    // of each, in that order. An absent template gives an empty message.
+    void makeMessage(const std::optional<std::string>& templ);
+    // Shows `message` as a caution notice (timeout `timeout`) or a stop notice (timeout 1.0).
+    void showCautionNotice();
+    void showStopNotice();
+
+    // The pid of `user`'s first process whose command name is exactly `name`; 0 when none or
+    // when the process table cannot be read.
+    int32_t findProcess(const std::string& name, const std::optional<std::string>& user);
+    // Ends `user`'s console session (logs "terminate loginwindow pid %d").
+    void userLogout();
+
+    // The monitors: time ranges, network ranges, applications, disk quota. `index` is the limit
+    // record's index in `userlist`.
+    void checkTimeRange(int32_t index);
+    void checkNetRange(int32_t index);
+    void getInterface();
+    void interfaceUp();
+    void interfaceDown();
+    void checkApps();
+    void checkDiskUsage();
+
+    // SIGUSR1 / SIGUSR2: log "enabled" / "disabled" and reload the settings.
+    void watchEnable();
+    void watchDisable();
+    // Power events: record sleep and wake for the tick to charge.
+    void sleepNotification(PowerEvent event);
+
+    // Publishes rmin, nmin, warn, rsec on the remaining-time channel.
+    void showRemain();
+
+    // Appends "<24-char local ctime> <message>\n" to the log file; failures are silent.
+    void logIt(const std::string& message);
+
+    // The current moment in local time, from the system clock.
+    CalendarDate calendarDate() const;
+
+    System& system;
+    const Config config;
+
+    // Flags.
+    bool isRunning = false;
+    bool warning = false;
+    bool appwarndone = false;
+    bool switched = false;
+    bool ifStatus = true;
+    // Whether the repeating tick timer and the disk timer have been created.
+    bool timer = false;
+    bool diskmontimer = false;
+
+    // The console user's policy list; elements are shared TableElement records.
+    Array userlist;
+    // The console user whose policy is loaded: "" before the first load, absent when nobody.
+    std::optional<std::string> user = std::string();
+    std::optional<std::string> appname;
+    std::optional<std::string> cleanup;
+    // Message templates, from the settings.
+    std::optional<std::string> warn;
+    std::optional<std::string> appwarn;
+    std::optional<std::string> ranges;
+    std::optional<std::string> logout;
+    std::optional<std::string> diskfull;
+    // The text last expanded by makeMessage.
+    std::optional<std::string> message;
+    std::optional<std::string> interface;
+
+    uint32_t status = 0;
+    uint32_t amin = 0;
+    uint32_t umin = 0;
+    uint32_t uminsec = 0;
+    uint32_t rmin = 0;
+    uint32_t rminsec = 0;
+    uint32_t nrmin = 0;
+    uint32_t armin = 0;
+    uint32_t auminsec = 0;
+    uint32_t warntime = 5;
+    uint32_t warnonce = 0;
+    uint32_t keeplimit = 0;
+    uint32_t showremain = 0;
+    uint32_t hideremain = 0;
+    uint32_t diskmon = 0;
+    uint32_t netmon = 0;
+    uint32_t appmon = 0;
+    uint32_t disktime = 0;
+    uint32_t usersize = 0;
+    uint32_t tracksleep = 0;
+    float timeout = 1.0f;
+    int32_t starttime = 0;
+    int32_t endtime = 0;
+
+    // The remaining-time segment with its identifier and its semaphore (sharedMemID,
+    // semaphoreID); null when either could not be created or attached, and then nothing is
+    // published.
+    std::unique_ptr<Channel> sharedMem;
+
+    // Sleep and wake, recorded by sleepNotification and charged by the tick.
+    std::optional<CalendarDate> sleepStart;
+    std::optional<CalendarDate> sleepEnd;
+    bool wasSleeping = false;
+    // Whether power events could be registered.
+    bool powerRegistered = false;
+};
+
+}  // namespace hv
