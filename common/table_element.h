@@ -18,14 +18,18 @@ namespace hv {
 
 class TableElement : public Object {
 public:
-    // A new record: mode "Limit", every number an integer 0, manset false, strings and date absent.
+    // A new record: mode "Limit", every number but quota an integer 0 (type 'i', as
+    // numberWithInt: makes it), manset false; quota, the strings and the date absent.
     TableElement();
 
     std::string_view className() const override { return "TableElement"; }
 
     void encodeWithCoder(Coder& coder) const;
     // Takes every value from the archive (an absent mode stays absent); range and nrange are
-    // rebuilt as integer numbers, manset as a boolean. nullptr when a value has the wrong kind.
+    // rebuilt as integer numbers, manset as a boolean. Every value may be absent. nullptr when a
+    // value has a kind the record cannot hold: user, mode, script and path must be strings, date
+    // a date, and the numbers scalars (integer, real, boolean or string: all read by intValue).
+    // So a decoded record never holds a collection, data, NSNull or another object.
     static std::shared_ptr<TableElement> initWithCoder(Decoder& decoder);
 
     const Value& user() const { return user_; }
@@ -35,9 +39,9 @@ public:
     const Value& mmode() const { return mode_; }
     void setMmode(Value v) { mode_ = std::move(v); }
     int32_t ranges() const { return range_.intValue(); }
-    void setRanges(int32_t n) { range_ = Value::integer(n); }
+    void setRanges(int32_t n) { range_ = Value::integer(n, 'i'); }
     int32_t netranges() const { return nrange_.intValue(); }
-    void setNetRanges(int32_t n) { nrange_ = Value::integer(n); }
+    void setNetRanges(int32_t n) { nrange_ = Value::integer(n, 'i'); }
     const Value& monday() const { return days_[1]; }
     void setMonday(Value v) { days_[1] = std::move(v); }
     const Value& tuesday() const { return days_[2]; }
