@@ -17,6 +17,8 @@ struct Config {
     std::string logFile = "/var/log/hvl.log";
     key_t shmKey = 1500;
     std::string semaphoreName = "1500";
+    // Per-user runtime directories: a console user's session bus is "<runtimeRoot>/<uid>/bus".
+    std::string runtimeRoot = "/run/user";
 
     std::string policyPath(const std::string& user) const {
         return homeRoot + "/" + user + "/.horavel";
