@@ -3,12 +3,16 @@
 // A moment read in local time, as NSCalendarDate gives it. Local time comes from the C library
 // (localtime_r), so it follows TZ and /etc/localtime.
 
+#include <string_view>
+
 #include "foundation/value.h"
 
 namespace hv {
 
 // Seconds between the Unix epoch and the reference date 2001-01-01 00:00:00 UTC.
 inline constexpr double kReferenceDateOffset = 978307200.0;
+// The format every NSCalendarDate carries unless told otherwise.
+inline constexpr std::string_view kDefaultCalendarFormat = "%Y-%m-%d %H:%M:%S %z";
 
 class CalendarDate {
 public:
@@ -26,7 +30,8 @@ public:
     int minuteOfHour() const { return minute_; }
     int secondOfMinute() const { return second_; }
 
-    // An NSCalendarDate value in the local time zone (its name as the C library reports it).
+    // An NSCalendarDate value in the local time zone (its Olson name, as TZ, /etc/timezone or
+    // /etc/localtime give it) with the default format.
     Date toValue() const;
 
 private:

@@ -2,8 +2,8 @@
 
 // The value model shared by property lists, both archive formats, the policy record and the
 // daemon: nil, string, integer, real, boolean, date, data, array, dictionary, null, or an object of
-// a registered class. Arrays, dictionaries and objects are held by shared pointer, so a decoder
-// that meets the same reference twice shares one decoded value instead of copying it.
+// a registered class. Strings, data, arrays, dictionaries and objects are held by shared pointer, so
+// a decoder that meets the same reference twice shares one decoded value instead of copying it.
 
 #include <cstdint>
 #include <memory>
@@ -74,8 +74,10 @@ public:
     };
 
     Value() = default;
-    Value(std::string s) : v_(std::move(s)) {}
-    Value(const char* s) : v_(std::string(s)) {}
+    Value(std::string s) : v_(std::make_shared<const std::string>(std::move(s))) {}
+    Value(const char* s) : v_(std::make_shared<const std::string>(s)) {}
+    // A null handle stands for the empty container, so a kind always comes with its content.
+    Value(std::shared_ptr<const std::string> s) : v_(orEmpty(std::move(s))) {}
     Value(Integer i) : v_(i) {}
     Value(Real r) : v_(r) {}
     Value(Boolean b) : v_(b) {}
@@ -83,10 +85,13 @@ public:
     Value(Data d) : v_(std::make_shared<const hv::Data>(std::move(d))) {}
     Value(Array a) : v_(std::make_shared<const hv::Array>(std::move(a))) {}
     Value(Dictionary d) : v_(std::make_shared<const hv::Dictionary>(std::move(d))) {}
-    Value(std::shared_ptr<const hv::Array> a) : v_(std::move(a)) {}
-    Value(std::shared_ptr<const hv::Dictionary> d) : v_(std::move(d)) {}
+    Value(std::shared_ptr<const hv::Array> a) : v_(orEmpty(std::move(a))) {}
+    Value(std::shared_ptr<const hv::Dictionary> d) : v_(orEmpty(std::move(d))) {}
     Value(Null n) : v_(n) {}
-    Value(std::shared_ptr<Object> o) : v_(std::move(o)) {}
+    // A null object is nil.
+    Value(std::shared_ptr<Object> o) {
+        if (o) v_ = std::move(o);
+    }
     Value(Uid u) : v_(u) {}
 
     static Value integer(int64_t i, char encoding = 'q') { return Value(Integer{i, encoding, false}); }
@@ -100,7 +105,7 @@ public:
     }
 
     // Typed access: nullptr when the value is of another kind.
-    const std::string* string() const { return std::get_if<std::string>(&v_); }
+    const std::string* string() const { return ptr<std::string>(); }
     const Integer* integerValue() const { return std::get_if<Integer>(&v_); }
     const Real* realValue() const { return std::get_if<Real>(&v_); }
     const Boolean* booleanValue() const { return std::get_if<Boolean>(&v_); }
@@ -129,12 +134,16 @@ public:
 
 private:
     template <class T>
+    static std::shared_ptr<const T> orEmpty(std::shared_ptr<const T> p) {
+        return p ? std::move(p) : std::make_shared<const T>();
+    }
+    template <class T>
     const T* ptr() const {
         auto p = std::get_if<std::shared_ptr<const T>>(&v_);
         return p ? p->get() : nullptr;
     }
 
-    std::variant<std::monostate, std::string, Integer, Real, Boolean, Date,
+    std::variant<std::monostate, std::shared_ptr<const std::string>, Integer, Real, Boolean, Date,
                  std::shared_ptr<const hv::Data>, std::shared_ptr<const hv::Array>,
                  std::shared_ptr<const hv::Dictionary>, Null, std::shared_ptr<Object>, Uid>
         v_;
