@@ -1,0 +1,251 @@
+#include "platform/linux/power.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace hv {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+constexpr auto kPatience = std::chrono::seconds(20);
+
+// A child process whose standard output the test reads; terminated and reaped on destruction.
+class Child {
+  public:
+    explicit Child(std::vector<std::string> argv) {
+        int out[2];
+        if (::pipe2(out, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        std::vector<char*> args;
+        for (std::string& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        if (::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(out[1]);
+        out_ = out[0];
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) ::close(out_);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    // The next line of output, waiting at most until the deadline; "" on timeout or end.
+    std::string readLine() {
+        const auto deadline = Clock::now() + kPatience;
+        std::string line;
+        while (Clock::now() < deadline) {
+            pollfd p{out_, POLLIN, 0};
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+            char c;
+            if (::read(out_, &c, 1) != 1) break;
+            if (c == '\n') return line;
+            line += c;
+        }
+        return "";
+    }
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+fs::path sourceDir() {
+    if (const char* dir = std::getenv("HORAVEL_SOURCE_DIR"))
+        return fs::path(dir) / "platform/linux";
+    return fs::path(__FILE__).parent_path();
+}
+
+// A private bus with (optionally) the fake logind on it, and a client connection for the test
+// to drive the fake with.
+class PrivateBus {
+  public:
+    PrivateBus() {
+        std::string pattern = (fs::temp_directory_path() / "hv-bus-XXXXXX").string();
+        dir_ = ::mkdtemp(pattern.data());
+        std::ofstream(dir_ / "bus.conf")
+            << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration "
+               "1.0//EN\"\n"
+               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+               "<busconfig>\n"
+               "  <listen>unix:path="
+            << (dir_ / "socket").string()
+            << "</listen>\n"
+               "  <auth>EXTERNAL</auth>\n"
+               "  <policy context=\"default\">\n"
+               "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+               "    <allow eavesdrop=\"true\"/>\n"
+               "    <allow own=\"*\"/>\n"
+               "  </policy>\n"
+               "</busconfig>\n";
+        daemon_ = std::make_unique<Child>(std::vector<std::string>{
+            "/usr/bin/dbus-daemon", "--config-file=" + (dir_ / "bus.conf").string(), "--nofork",
+            "--print-address=1"});
+        address_ = daemon_->readLine();
+    }
+    ~PrivateBus() {
+        sd_bus_flush_close_unref(client_);
+        logind_.reset();
+        daemon_.reset();
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    const std::string& address() const { return address_; }
+
+    bool startLogind() {
+        logind_ = std::make_unique<Child>(std::vector<std::string>{
+            "/usr/bin/python3", (sourceDir() / "power_test_logind.py").string(), address_});
+        if (logind_->readLine() != "ready") return false;
+        return sd_bus_new(&client_) >= 0 && sd_bus_set_address(client_, address_.c_str()) >= 0 &&
+               sd_bus_set_bus_client(client_, 1) >= 0 && sd_bus_start(client_) >= 0;
+    }
+
+    void emit(bool start) {
+        sd_bus_error error = SD_BUS_ERROR_NULL;
+        EXPECT_GE(sd_bus_call_method(client_, "org.freedesktop.login1", "/org/freedesktop/login1",
+                                     "org.horavel.Test", "Emit", &error, nullptr, "b", start),
+                  0)
+            << error.message;
+        sd_bus_error_free(&error);
+    }
+
+    // Locks granted by the fake whose descriptor some client still holds open.
+    uint32_t heldLocks() {
+        sd_bus_message* reply = nullptr;
+        uint32_t held = 999;
+        if (sd_bus_call_method(client_, "org.freedesktop.login1", "/org/freedesktop/login1",
+                               "org.horavel.Test", "HeldLocks", nullptr, &reply, "") >= 0) {
+            sd_bus_message_read(reply, "u", &held);
+        }
+        sd_bus_message_unref(reply);
+        return held;
+    }
+
+    std::vector<std::string> requests() {
+        std::vector<std::string> out;
+        sd_bus_message* reply = nullptr;
+        if (sd_bus_call_method(client_, "org.freedesktop.login1", "/org/freedesktop/login1",
+                               "org.horavel.Test", "Requests", nullptr, &reply, "") < 0) {
+            return out;
+        }
+        if (sd_bus_message_enter_container(reply, 'a', "(ssss)") >= 0) {
+            const char *what, *who, *why, *mode;
+            while (sd_bus_message_read(reply, "(ssss)", &what, &who, &why, &mode) > 0) {
+                out.push_back(std::string(what) + "|" + who + "|" + mode);
+            }
+        }
+        sd_bus_message_unref(reply);
+        return out;
+    }
+
+  private:
+    fs::path dir_;
+    std::unique_ptr<Child> daemon_;
+    std::unique_ptr<Child> logind_;
+    std::string address_;
+    sd_bus* client_ = nullptr;
+};
+
+bool toolsPresent() {
+    return ::access("/usr/bin/dbus-daemon", X_OK) == 0 && ::access("/usr/bin/python3", X_OK) == 0 &&
+           std::system("/usr/bin/python3 -c 'import dbus, gi' >/dev/null 2>&1") == 0;
+}
+
+struct EventDeleter {
+    void operator()(sd_event* e) const { sd_event_unref(e); }
+};
+using Event = std::unique_ptr<sd_event, EventDeleter>;
+
+Event newEvent() {
+    sd_event* e = nullptr;
+    return Event(sd_event_new(&e) >= 0 ? e : nullptr);
+}
+
+// Runs the loop until `done` holds, within a bounded time.
+template <class Done>
+bool runUntil(sd_event* event, Done done) {
+    const auto deadline = Clock::now() + kPatience;
+    while (!done() && Clock::now() < deadline) sd_event_run(event, 100'000);
+    return done();
+}
+
+TEST(LogindPower, HoldsTheDelayLockAndReleasesItForSleepAndRetakesItOnWake) {
+    if (!toolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address().empty());
+    ASSERT_TRUE(bus.startLogind());
+    Event event = newEvent();
+    ASSERT_TRUE(event);
+
+    std::vector<PowerEvent> seen;
+    LogindPower* power = nullptr;
+    auto connected = LogindPower::connect(event.get(), bus.address(), [&](PowerEvent e) {
+        seen.push_back(e);
+        if (e == PowerEvent::WillSleep) power->allowPowerChange();
+    });
+    ASSERT_TRUE(connected);
+    power = connected.get();
+    EXPECT_TRUE(power->holdsLock());
+    EXPECT_EQ(bus.heldLocks(), 1u);
+    EXPECT_EQ(bus.requests(), std::vector<std::string>{"sleep|Horavel|delay"});
+
+    bus.emit(true);
+    ASSERT_TRUE(runUntil(event.get(), [&] { return !seen.empty(); }));
+    EXPECT_EQ(seen, std::vector<PowerEvent>{PowerEvent::WillSleep});
+    EXPECT_FALSE(power->holdsLock());
+    EXPECT_EQ(bus.heldLocks(), 0u);
+
+    bus.emit(false);
+    ASSERT_TRUE(runUntil(event.get(), [&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen.back(), PowerEvent::HasPoweredOn);
+    EXPECT_TRUE(power->holdsLock());
+    EXPECT_EQ(bus.heldLocks(), 1u);
+    EXPECT_EQ(bus.requests().size(), 2u);
+
+    // A second wake while the lock is held takes no second lock.
+    bus.emit(false);
+    ASSERT_TRUE(runUntil(event.get(), [&] { return seen.size() == 3; }));
+    EXPECT_EQ(bus.requests().size(), 2u);
+
+    connected.reset();
+    EXPECT_EQ(bus.heldLocks(), 0u);
+}
+
+TEST(LogindPower, FailsWithoutABusOrWithoutLogind) {
+    if (!toolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
+    Event event = newEvent();
+    ASSERT_TRUE(event);
+    const auto ignore = [](PowerEvent) {};
+    EXPECT_FALSE(LogindPower::connect(event.get(), "unix:path=/nonexistent/hv-bus", ignore));
+
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address().empty());
+    EXPECT_FALSE(LogindPower::connect(event.get(), bus.address(), ignore));
+}
+
+}  // namespace
+}  // namespace hv
