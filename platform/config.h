@@ -19,6 +19,8 @@ struct Config {
     std::string semaphoreName = "1500";
     // Per-user runtime directories: a console user's session bus is "<runtimeRoot>/<uid>/bus".
     std::string runtimeRoot = "/run/user";
+    // The system bus, where logind answers.
+    std::string systemBusAddress = "unix:path=/run/dbus/system_bus_socket";
 
     std::string policyPath(const std::string& user) const {
         return homeRoot + "/" + user + "/.horavel";

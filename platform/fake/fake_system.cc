@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/timer_schedule.h"
+
 namespace hv {
 
 namespace {
@@ -84,12 +86,7 @@ void FakeSystem::fireTimer(size_t index) {
     inCallback_ = false;
 
     Timer& timer = timers_[index];
-    timer.due = scheduled + timer.interval;
-    // A late firing stands for every firing missed meanwhile; the next one is the first
-    // scheduled time after the late one, so the period keeps its phase.
-    if (firedAt > scheduled) {
-        while (timer.due <= firedAt) timer.due += timer.interval;
-    }
+    timer.due = nextDueTime(scheduled, timer.interval, firedAt);
     deliverPendingSignals();
 }
 

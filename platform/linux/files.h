@@ -1,0 +1,39 @@
+#pragma once
+
+// Files as the daemon may touch them: never through a link, never blocking on a FIFO, never
+// reading without bound, never leaving a half-written policy behind.
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+#include "platform/system.h"
+
+namespace hv {
+
+// Reads a regular file of at most maxBytes. A link, FIFO, device or directory at the path is not
+// opened for reading ("is a symbolic link", "not a regular file"); a missing file sets `missing`.
+ReadResult readRegularFile(const std::string& path, size_t maxBytes);
+
+// Writes a new file beside the target (exclusive create, no link followed), fsyncs it, gives it
+// exactly `mode` whatever the umask, renames it over the target and fsyncs the directory. A link
+// at the target is replaced, never followed. On failure the target is untouched and the temporary
+// file removed.
+bool writeFileAtomically(const std::string& path, const std::string& bytes, mode_t mode);
+
+// Truncates and writes the file in place (mode 0644 when created); refuses a link or anything
+// but a regular file.
+bool writeFileTruncating(const std::string& path, const std::string& bytes);
+
+// Appends to the file, creating it with mode 0644; refuses a link or anything but a regular
+// file. Opened and closed for every call, as a log line is.
+bool appendBytes(const std::string& path, const std::string& bytes);
+
+// Removes the directory entry (a link itself, not its target).
+bool removePath(const std::string& path);
+// True when anything, a dangling link included, stands at the path.
+bool pathExists(const std::string& path);
+std::optional<FileInfo> pathInfo(const std::string& path);
+
+}  // namespace hv

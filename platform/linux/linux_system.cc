@@ -1,0 +1,118 @@
+#include "platform/linux/linux_system.h"
+
+#include "platform/linux/clock.h"
+#include "platform/linux/console.h"
+#include "platform/linux/event_loop.h"
+#include "platform/linux/files.h"
+#include "platform/linux/interfaces.h"
+#include "platform/linux/logind.h"
+#include "platform/linux/notices.h"
+#include "platform/linux/power.h"
+#include "platform/linux/processes.h"
+#include "platform/linux/shell.h"
+#include "platform/linux/shm_channel.h"
+#include "platform/linux/tree_walk.h"
+#include "platform/linux/users.h"
+
+namespace hv {
+
+LinuxSystem::LinuxSystem(Config config) : config_(std::move(config)) {}
+
+// The power connection is attached to the loop and goes first.
+LinuxSystem::~LinuxSystem() { power_.reset(); }
+
+EventLoop* LinuxSystem::loop() {
+    if (!loop_ && !loopFailed_) {
+        loop_ = EventLoop::create();
+        loopFailed_ = !loop_;
+    }
+    return loop_.get();
+}
+
+double LinuxSystem::now() { return wallClockNow(); }
+
+void LinuxSystem::sleepFor(double seconds) { sleepSeconds(seconds); }
+
+void LinuxSystem::addTimer(double interval, std::function<void()> action) {
+    if (EventLoop* l = loop()) l->addTimer(interval, std::move(action));
+}
+
+void LinuxSystem::onSignal(int signo, std::function<void()> action) {
+    if (EventLoop* l = loop()) l->onSignal(signo, std::move(action));
+}
+
+int LinuxSystem::run() {
+    EventLoop* l = loop();
+    return l ? l->run() : -1;
+}
+
+std::optional<std::string> LinuxSystem::consoleUser() {
+    std::optional<ConsoleSession> session = consoleSession();
+    if (!session) return std::nullopt;
+    return std::move(session->userName);
+}
+
+std::optional<ConsoleSession> LinuxSystem::consoleSession() { return activeConsoleSession(); }
+
+bool LinuxSystem::terminateSession(const std::string& sessionId) {
+    return terminateLogindSession(config_.systemBusAddress, sessionId);
+}
+
+int32_t LinuxSystem::uidByName(const std::string& name) { return hv::uidByName(name); }
+
+std::optional<std::vector<ProcessEntry>> LinuxSystem::processesOf(uid_t uid) {
+    return listProcessesOf(uid);
+}
+
+int LinuxSystem::runShell(const std::string& command) { return runShellCommand(command); }
+
+void LinuxSystem::showNotice(const Notice& notice) {
+    if (const std::optional<ConsoleSession> session = consoleSession()) {
+        showNoticeAs(session->uid, config_.runtimeRoot, notice);
+    }
+}
+
+std::optional<std::vector<InterfaceEntry>> LinuxSystem::interfaces() { return listInterfaces(); }
+
+bool LinuxSystem::registerPower(std::function<void(PowerEvent)> handler) {
+    EventLoop* l = loop();
+    if (!l) return false;
+    power_ = LogindPower::connect(l->event(), config_.systemBusAddress, std::move(handler));
+    return power_ != nullptr;
+}
+
+void LinuxSystem::allowPowerChange() {
+    if (power_) power_->allowPowerChange();
+}
+
+ReadResult LinuxSystem::readFile(const std::string& path, size_t maxBytes) {
+    return readRegularFile(path, maxBytes);
+}
+
+bool LinuxSystem::writeFileAtomic(const std::string& path, const std::string& bytes, mode_t mode) {
+    return writeFileAtomically(path, bytes, mode);
+}
+
+bool LinuxSystem::writeFileInPlace(const std::string& path, const std::string& bytes) {
+    return writeFileTruncating(path, bytes);
+}
+
+bool LinuxSystem::appendToFile(const std::string& path, const std::string& bytes) {
+    return appendBytes(path, bytes);
+}
+
+bool LinuxSystem::removeFile(const std::string& path) { return removePath(path); }
+
+bool LinuxSystem::fileExists(const std::string& path) { return pathExists(path); }
+
+std::optional<FileInfo> LinuxSystem::fileInfo(const std::string& path) { return pathInfo(path); }
+
+bool LinuxSystem::walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) {
+    return hv::walkTree(root, [&](const TreeEntry& e) { entry(e.size); });
+}
+
+std::unique_ptr<Channel> LinuxSystem::openChannel(key_t key, size_t size, const std::string& semaphoreName) {
+    return openShmChannel(key, size, semaphoreName);
+}
+
+}  // namespace hv

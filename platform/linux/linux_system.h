@@ -1,0 +1,57 @@
+#pragma once
+
+// LinuxSystem: the real System, composed of one small module per service. Built once by main()
+// after the daemon has detached; the event loop is created on first use, in that process.
+
+#include <memory>
+
+#include "platform/config.h"
+#include "platform/system.h"
+
+namespace hv {
+
+class EventLoop;
+class LogindPower;
+
+class LinuxSystem : public System {
+public:
+    explicit LinuxSystem(Config config = {});
+    ~LinuxSystem() override;
+
+    double now() override;
+    void sleepFor(double seconds) override;
+    void addTimer(double interval, std::function<void()> action) override;
+    void onSignal(int signo, std::function<void()> action) override;
+    int run() override;
+    std::optional<std::string> consoleUser() override;
+    std::optional<ConsoleSession> consoleSession() override;
+    bool terminateSession(const std::string& sessionId) override;
+    int32_t uidByName(const std::string& name) override;
+    std::optional<std::vector<ProcessEntry>> processesOf(uid_t uid) override;
+    int runShell(const std::string& command) override;
+    void showNotice(const Notice& notice) override;
+    std::optional<std::vector<InterfaceEntry>> interfaces() override;
+    bool registerPower(std::function<void(PowerEvent)> handler) override;
+    void allowPowerChange() override;
+    ReadResult readFile(const std::string& path, size_t maxBytes) override;
+    bool writeFileAtomic(const std::string& path, const std::string& bytes, mode_t mode) override;
+    bool writeFileInPlace(const std::string& path, const std::string& bytes) override;
+    bool appendToFile(const std::string& path, const std::string& bytes) override;
+    bool removeFile(const std::string& path) override;
+    bool fileExists(const std::string& path) override;
+    std::optional<FileInfo> fileInfo(const std::string& path) override;
+    bool walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) override;
+    std::unique_ptr<Channel> openChannel(key_t key, size_t size,
+                                         const std::string& semaphoreName) override;
+
+private:
+    // The loop, created on first use; nullptr when sd-event cannot be set up.
+    EventLoop* loop();
+
+    Config config_;
+    std::unique_ptr<EventLoop> loop_;
+    bool loopFailed_ = false;
+    std::unique_ptr<LogindPower> power_;
+};
+
+}  // namespace hv
