@@ -1,0 +1,139 @@
+#include "menubar/display.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDesktopServices>
+
+#include <utility>
+
+#include "menubar/status_images.h"
+
+namespace hv::menu {
+
+QString userLineFor(int rmin, int rsec) {
+    if (rmin == 0) return QStringLiteral("U: no limit");
+    return QString::asprintf("U: %02d:%02d:%02d", rmin / 60, rmin % 60, rsec);
+}
+
+QString networkLineFor(int nmin) {
+    if (nmin == -1) return QStringLiteral("N: no limit");
+    if (nmin == -2) return QStringLiteral("N: off");
+    return QString::asprintf("N: %02d:%02d:00", nmin / 60, nmin % 60);
+}
+
+QString imageFor(int rmin, int nmin, int warn) {
+    if (warn == 0) return rmin >= 0 && nmin == -2 ? kUserGR : kUserGG;
+    if (nmin >= -1) return kUserOG;
+    if (nmin == -2) return kUserOR;
+    return kUserGG;
+}
+
+Display::Display(DisplayOptions options, QObject* parent)
+    : QObject(parent), options(std::move(options)), channel(this->options.channel) {}
+
+Display::~Display() = default;
+
+void Display::awakeFromNib() {
+    ugg = loadStatusImage(kUserGG);
+    ugr = loadStatusImage(kUserGR);
+    uog = loadStatusImage(kUserOG);
+    uor = loadStatusImage(kUserOR);
+    usy = loadStatusImage(kUserSync);
+    rmin = 0;
+    rsec = 0;
+    nmin = 0;
+    logtext = QStringLiteral("U: sync");
+    nettext = QStringLiteral("N: sync");
+    createItem();
+    setImage(kUserSync);
+
+    runlooptimer.setInterval(kPollIntervalMs);
+    connect(&runlooptimer, &QTimer::timeout, this, &Display::showRemain);
+    runlooptimer.start();
+}
+
+void Display::createItem() {
+    si = std::make_unique<QSystemTrayIcon>();
+    // Panels differ on which button opens an item's menu; both open ours.
+    connect(si.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context) menuClicked();
+    });
+    hasitem = true;
+}
+
+void Display::setImage(const QString& name) {
+    image = name;
+    const QIcon& icon = name == kUserGR     ? ugr
+                        : name == kUserOG   ? uog
+                        : name == kUserOR   ? uor
+                        : name == kUserSync ? usy
+                                            : ugg;
+    si->setIcon(icon);
+    si->setToolTip(logtext + QLatin1Char('\n') + nettext);
+    // Shown only once it has a picture, so the host never gets an empty item.
+    if (!si->isVisible()) si->show();
+}
+
+void Display::showRemain() {
+    ChannelRead read = channel.read();
+    switch (read.status) {
+        case ChannelRead::Status::kBusy:
+            return;
+        case ChannelRead::Status::kNoSegment:
+            // No daemon, or it is starting again: old values would no longer be true.
+            if (!hasitem) return;
+            logtext = QStringLiteral("U: sync");
+            nettext = QStringLiteral("N: sync");
+            setImage(kUserSync);
+            return;
+        case ChannelRead::Status::kRead:
+            applyRecord(read.record);
+            return;
+    }
+}
+
+void Display::applyRecord(const RemainingTimeRecord& record) {
+    rmin = record.rmin;
+    nmin = record.nmin;
+    warn = record.warn;
+    rsec = record.rsec;
+
+    if (!hasitem) {
+        if (rmin == -1) return;
+        createItem();
+        setImage(kUserGG);
+    } else if (rmin == -1) {
+        // Hidden until a poll reads another value; texts and picture stay as they were.
+        si.reset();
+        hasitem = false;
+        return;
+    }
+
+    logtext = userLineFor(rmin, rsec);
+    nettext = networkLineFor(nmin);
+    setImage(imageFor(rmin, nmin, warn));
+}
+
+void Display::menuClicked() {
+    menu = std::make_unique<QMenu>();
+    // Items without an action are information only.
+    menu->addAction(logtext)->setEnabled(false);
+    menu->addAction(nettext)->setEnabled(false);
+    menu->addAction(QStringLiteral("Preferences"), this, &Display::prefs);
+    menu->addAction(QStringLiteral("Quit"), this, &Display::termApp);
+    menu->popup(QCursor::pos());
+}
+
+void Display::prefs() {
+    if (options.openUrl) {
+        options.openUrl(kPreferencesUrl);
+    } else {
+        QDesktopServices::openUrl(kPreferencesUrl);
+    }
+}
+
+void Display::termApp() {
+    QCoreApplication::exit(0);
+}
+
+}  // namespace hv::menu

@@ -1,0 +1,99 @@
+#pragma once
+
+// Display: the tray item that shows the console user how much time is left. Every 5 seconds it
+// reads the remaining-time record that the daemon publishes and picks the item's picture from
+// it; a click opens a menu with the time left, the network time left, "Preferences" and "Quit".
+
+#include <QIcon>
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+#include "menubar/channel_reader.h"
+
+namespace hv::menu {
+
+// What "Preferences" opens: the manual of the administration tool, which is where the settings
+// are changed. Desktops hand man: addresses to their help viewer.
+inline const QUrl kPreferencesUrl{QStringLiteral("man:horavelctl")};
+
+struct DisplayOptions {
+    ChannelNames channel;
+    // Opens the preferences; empty means QDesktopServices::openUrl. Its result is not looked at.
+    std::function<void(const QUrl&)> openUrl;
+};
+
+class Display : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr int kPollIntervalMs = 5000;
+
+    // Opens the reader's side of the channel. Nothing is shown until awakeFromNib().
+    explicit Display(DisplayOptions options = {}, QObject* parent = nullptr);
+    // Closes the channel: detach, remove the segment if nobody else is attached, close the lock.
+    ~Display() override;
+
+    // Creates the tray item with the "usersync" picture and the texts "U: sync" and "N: sync",
+    // and starts the poll timer; the first poll comes one interval later. Call once, after a
+    // tray host is there.
+    void awakeFromNib();
+
+    bool itemShown() const { return hasitem; }
+    QSystemTrayIcon* statusItem() const { return si.get(); }
+    // Name of the picture the item shows (or showed last, while hidden).
+    const QString& shownImage() const { return image; }
+    const QString& userLine() const { return logtext; }
+    const QString& networkLine() const { return nettext; }
+    // The menu of the latest click; each click replaces (and frees) the one before.
+    QMenu* popupMenu() const { return menu.get(); }
+    const QTimer& pollTimer() const { return runlooptimer; }
+
+public slots:
+    // One poll: read the record, show or hide the item, set texts and picture.
+    void showRemain();
+    // Builds a new menu from the texts of the last poll and pops it up by the pointer.
+    void menuClicked();
+    void prefs();
+    // Ends the application at once.
+    void termApp();
+
+private:
+    void createItem();
+    void setImage(const QString& name);
+    void applyRecord(const RemainingTimeRecord& record);
+
+    DisplayOptions options;
+    ChannelReader channel;
+    QTimer runlooptimer;
+    std::unique_ptr<QSystemTrayIcon> si;
+    int rmin = 0;
+    int rsec = 0;
+    int nmin = 0;
+    int warn = 0;
+    bool hasitem = false;
+    QIcon ugg;
+    QIcon ugr;
+    QIcon uog;
+    QIcon uor;
+    QIcon usy;
+    QString image;
+    QString logtext;
+    QString nettext;
+    std::unique_ptr<QMenu> menu;
+};
+
+// The menu lines for the values of one poll.
+QString userLineFor(int rmin, int rsec);
+QString networkLineFor(int nmin);
+// The picture for the values of one poll in which the item is shown.
+QString imageFor(int rmin, int nmin, int warn);
+
+}  // namespace hv::menu
