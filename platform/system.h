@@ -131,8 +131,9 @@ public:
     virtual std::optional<FileInfo> fileInfo(const std::string& path) = 0;
 
     // Walks every entry below `root` (hidden ones included, links not followed and reported with
-    // their own size, each entry once) and calls `entry` with its size in bytes. False when the
-    // root cannot be opened.
+    // their own size, each entry once) and calls `entry` with its size in bytes; a directory is
+    // reported with size 0, as it holds no file data to count. False when the root cannot be
+    // opened.
     virtual bool walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) = 0;
 
     // Creates (or reuses) the remaining-time segment and semaphore; nullptr when either cannot be

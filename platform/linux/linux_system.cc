@@ -108,7 +108,7 @@ bool LinuxSystem::fileExists(const std::string& path) { return pathExists(path);
 std::optional<FileInfo> LinuxSystem::fileInfo(const std::string& path) { return pathInfo(path); }
 
 bool LinuxSystem::walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) {
-    return hv::walkTree(root, [&](const TreeEntry& e) { entry(e.size); });
+    return walkTreeSizes(root, entry);
 }
 
 std::unique_ptr<Channel> LinuxSystem::openChannel(key_t key, size_t size, const std::string& semaphoreName) {
