@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QGuiApplication>
+#include <QScreen>
 
 #include <utility>
 
@@ -121,7 +123,17 @@ void Display::menuClicked() {
     menu->addAction(nettext)->setEnabled(false);
     menu->addAction(QStringLiteral("Preferences"), this, &Display::prefs);
     menu->addAction(QStringLiteral("Quit"), this, &Display::termApp);
-    menu->popup(QCursor::pos());
+    menu->popup(popupPosition());
+}
+
+QPoint Display::popupPosition() const {
+    // Just off the panel, by the item: below it on a top panel, above it on a bottom one. Hosts
+    // that do not tell where the item is get the menu at the pointer. Qt keeps it on screen.
+    const QRect item = si ? si->geometry() : QRect();
+    const QScreen* screen = item.isValid() ? QGuiApplication::screenAt(item.center()) : nullptr;
+    if (screen == nullptr) return QCursor::pos();
+    if (item.center().y() < screen->geometry().center().y()) return item.bottomLeft() + QPoint(0, 1);
+    return item.topLeft() - QPoint(0, menu->sizeHint().height() + 1);
 }
 
 void Display::prefs() {

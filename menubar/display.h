@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
+#include <QPoint>
 #include <QPointer>
 #include <QString>
 #include <QSystemTrayIcon>
@@ -59,7 +60,7 @@ public:
 public slots:
     // One poll: read the record, show or hide the item, set texts and picture.
     void showRemain();
-    // Builds a new menu from the texts of the last poll and pops it up by the pointer.
+    // Builds a new menu from the texts of the last poll and pops it up by the item.
     void menuClicked();
     void prefs();
     // Ends the application at once.
@@ -69,6 +70,7 @@ private:
     void createItem();
     void setImage(const QString& name);
     void applyRecord(const RemainingTimeRecord& record);
+    QPoint popupPosition() const;
 
     DisplayOptions options;
     ChannelReader channel;
