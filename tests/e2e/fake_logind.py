@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""A stand-in for systemd-logind on the sandbox's private system bus.
+
+It answers what horaveld asks of logind: Inhibit hands out a lock the way logind does (the write end of
+a pipe; the lock is released when every copy of that descriptor is closed), TerminateSession ends the
+session in the fake seat files, and PrepareForSleep is emitted when the harness asks for it through a
+control interface of its own. Every call and every lock release is appended to a JSON-lines record.
+"""
+
+import argparse
+import itertools
+import json
+import os
+import signal
+
+import dbus
+import dbus.mainloop.glib
+import dbus.service
+from gi.repository import GLib
+
+BUS_NAME = "org.freedesktop.login1"
+OBJECT_PATH = "/org/freedesktop/login1"
+MANAGER = "org.freedesktop.login1.Manager"
+CONTROL = "org.horavel.test.FakeLogind"
+SEATS = "/run/systemd/seats"
+SESSIONS = "/run/systemd/sessions"
+
+
+def append_record(path, record):
+    with open(path, "a", encoding="utf-8") as f:
+        f.write(json.dumps(record) + "\n")
+
+
+def read_env_file(path):
+    values = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            key, sep, value = line.rstrip("\n").partition("=")
+            if sep:
+                values[key] = value
+    return values
+
+
+def write_env_file(path, values):
+    tmp = path + ".tmp"
+    with open(tmp, "w", encoding="utf-8") as f:
+        for key, value in values.items():
+            f.write(f"{key}={value}\n")
+    os.rename(tmp, path)
+
+
+class NoSuchSession(dbus.DBusException):
+    _dbus_error_name = "org.freedesktop.login1.NoSuchSession"
+
+
+class Manager(dbus.service.Object):
+    def __init__(self, bus, record_path, kill_leader):
+        super().__init__(bus, OBJECT_PATH)
+        self.record_path = record_path
+        self.kill_leader = kill_leader
+        self.lock_ids = itertools.count(1)
+
+    def record(self, **fields):
+        append_record(self.record_path, fields)
+
+    @dbus.service.method(MANAGER, in_signature="ssss", out_signature="h")
+    def Inhibit(self, what, who, why, mode):
+        lock = next(self.lock_ids)
+        read_end, write_end = os.pipe()
+        self.record(call="Inhibit", what=str(what), who=str(who), why=str(why), mode=str(mode), lock=lock)
+
+        def released(fd, _condition):
+            try:
+                while os.read(fd, 4096):
+                    pass
+            except BlockingIOError:
+                return True
+            os.close(fd)
+            self.record(event="released", lock=lock)
+            return False
+
+        os.set_blocking(read_end, False)
+        GLib.io_add_watch(read_end, GLib.PRIORITY_DEFAULT, GLib.IO_IN | GLib.IO_HUP | GLib.IO_ERR, released)
+        reply = dbus.types.UnixFd(write_end)
+        os.close(write_end)
+        return reply
+
+    @dbus.service.method(MANAGER, in_signature="s")
+    def TerminateSession(self, session_id):
+        session_id = str(session_id)
+        self.record(call="TerminateSession", session=session_id)
+        session_file = os.path.join(SESSIONS, session_id)
+        if not os.path.exists(session_file):
+            raise NoSuchSession(f"No session '{session_id}' known")
+        session = read_env_file(session_file)
+        os.unlink(session_file)
+        seat_file = os.path.join(SEATS, "seat0")
+        if os.path.exists(seat_file):
+            seat = read_env_file(seat_file)
+            if seat.get("ACTIVE") == session_id:
+                seat.pop("ACTIVE", None)
+                seat.pop("ACTIVE_UID", None)
+            seat["SESSIONS"] = " ".join(s for s in seat.get("SESSIONS", "").split() if s != session_id)
+            write_env_file(seat_file, seat)
+        if self.kill_leader and session.get("LEADER", "").isdigit():
+            try:
+                os.kill(int(session["LEADER"]), signal.SIGTERM)
+            except ProcessLookupError:
+                pass
+
+    @dbus.service.signal(MANAGER, signature="b")
+    def PrepareForSleep(self, start):
+        self.record(event="PrepareForSleep", start=bool(start))
+
+    @dbus.service.method(CONTROL, in_signature="b")
+    def EmitPrepareForSleep(self, start):
+        self.PrepareForSleep(start)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--record", required=True)
+    parser.add_argument("--ready", required=True)
+    parser.add_argument("--kill-leader", action="store_true")
+    args = parser.parse_args()
+
+    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
+    bus = dbus.SystemBus()
+    manager = Manager(bus, args.record, args.kill_leader)
+    name = dbus.service.BusName(BUS_NAME, bus)
+    loop = GLib.MainLoop()
+    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)
+    with open(args.ready, "w", encoding="utf-8") as f:
+        f.write("ready\n")
+    loop.run()
+    os._exit(0)  # the buses may already be gone; there is nothing to release
+
+
+if __name__ == "__main__":
+    main()

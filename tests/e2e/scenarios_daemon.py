@@ -1,0 +1,212 @@
+"""The daemon's core roads: start-up and signals, a day's allowance to its forced logout, a change of
+console user, the monitoring switch, and the logout when logind does not answer."""
+
+import os
+import re
+import signal
+import stat
+import subprocess
+
+from policies import policy
+from registry import scenario
+from sandbox import (KID, PAT, PID_FILE, check, hhmm, hold, minute_of_day, read_channel, segment_info,
+                     wait_until)
+
+HEADER = "Wardelin Session Information"
+
+
+def new_user_line(user, warn, allowed, used):
+    return re.escape(f"new user : {user} - warn : {warn} - allowed : {allowed} min - used {used} min")
+
+
+def written_record():
+    """The channel's record once the daemon has written it (a fresh segment reads all zeros)."""
+    record = read_channel()
+    return record if record and record != (0, 0, 0, 0) else None
+
+
+def changed_record(seen):
+    record = read_channel()
+    return record if record and record != seen else None
+
+
+@scenario(seconds=45)
+def startup(box):
+    """The real daemon with the real LinuxSystem: pid file, start-up order, the first tick, the channel
+    segment and the four signals."""
+    box.set_settings(status=1, warntime=5, showremain=1)
+    box.install_policy(policy(KID, allowance=45, used=10))
+    box.login(KID, "3")
+    pid = box.start_daemon()
+    with open(PID_FILE, encoding="ascii") as f:
+        check(f.read() == str(pid), "the pid file holds more than the pid's digits")
+    with open(f"/proc/{pid}/comm", encoding="ascii") as f:
+        check(f.read().strip() == "horaveld", "the pid file does not name horaveld")
+
+    log = box.log
+    first_tick = log.wait_for(new_user_line("kid", 5, 45, 10), timeout=20)
+    messages = log.messages()
+    steps = [log.find(re.escape(m)) for m in ("initialization complete", "preferences loaded",
+                                              "data loaded for kid")]
+    check(None not in steps and steps == sorted(steps) and steps[-1] < first_tick,
+          f"start-up lines out of order: {messages[:first_tick + 1]}")
+    check("IORegisterForSystemPower() failed" not in messages, "power registration failed with logind present")
+
+    check(segment_info() == {"perms": 0o666, "size": 1024, "uid": 0},
+          f"the channel segment is {segment_info()}")
+    check(stat.S_IMODE(os.stat("/dev/shm/sem.1500").st_mode) == 0o666, "the semaphore is not mode 0666")
+    record = wait_until(written_record, 10, "the first remaining-time record")
+    left = record.rmin * 60 + record.rsec
+    check(record.nmin == -1 and record.warn == 0 and 34 * 60 <= left <= 35 * 60,
+          f"35 minutes left expected, the record reads {record}")
+
+    mark = len(log.messages())
+    box.signal_daemon(signal.SIGHUP)
+    reloaded = log.wait_for("data loaded for kid", mark, timeout=10)
+    log.wait_for(new_user_line("kid", 5, 45, 10), reloaded, timeout=10)
+
+    box.signal_daemon(signal.SIGINT)
+    seen = read_channel()
+    wait_until(lambda: changed_record(seen), 15, "a tick after SIGINT")
+    check(box.daemon_alive(), "SIGINT ended the daemon")
+
+    for signo, word in ((signal.SIGUSR1, "enabled"), (signal.SIGUSR2, "disabled")):
+        mark = len(log.messages())
+        box.signal_daemon(signo)
+        said = log.wait_for(word, mark, timeout=10)
+        log.wait_for("preferences loaded", said, timeout=10)
+    # The settings file still says "status" 1, so the switch leaves monitoring on.
+    seen = read_channel()
+    wait_until(lambda: changed_record(seen), 15, "a tick after SIGUSR2 with status 1")
+
+
+@scenario(seconds=100)
+def allowance(box):
+    """Settings and policy arrive by signal; the allowance warns, then the logout notice, 15 s, and
+    logind's TerminateSession for the console session."""
+    leader = box.login(KID, "3")
+    box.start_daemon()
+    log = box.log
+    log.wait_for("data loaded for kid", timeout=10)
+
+    mark = len(log.messages())
+    box.set_settings(status=1, warntime=2, showremain=1, notimeout=0,
+                     warnmsg="%u, only %m minutes left today", logoutmsg="Time is up for today, %u.")
+    enabled = log.wait_for("enabled", mark, timeout=10)
+    log.wait_for("preferences loaded", enabled, timeout=10)
+
+    mark = len(log.messages())
+    box.install_policy(policy(KID, allowance=3, used=2))
+    loaded = log.wait_for("data loaded for kid", mark, timeout=10)
+    first_tick = log.wait_for(new_user_line("kid", 2, 3, 2), loaded, timeout=10)
+    warned = log.wait_for(re.escape("warning - allowed 3 min - used today 2 min"), first_tick, timeout=10)
+    warning = wait_until(lambda: box.notices(), 10, "the warning notice")[0]
+    check(warning["summary"] == HEADER and warning["body"] == "kid, only 1 minutes left today"
+          and warning["urgency"] == 1 and warning["timeout"] == 1000 and warning["uid"] == KID.uid,
+          f"the warning notice is {warning}")
+    wait_until(lambda: warning["id"] in box.closed_notices(), 10, "the warning to be closed after its second")
+    wait_until(lambda: (r := read_channel()) and r.warn == 1, 10, "the warning flag on the channel")
+
+    logout = log.wait_for(re.escape("logout - allowed 3 min - used today 3 min"), warned, timeout=90)
+    counted = log.seconds_between(first_tick, logout)
+    check(60 <= counted <= 72, f"the counted minute took {counted} s, not 13 ticks of 5 s")
+    stop = wait_until(lambda: box.notices()[1:], 10, "the logout notice")[0]
+    check(stop["summary"] == HEADER and stop["body"] == "Time is up for today, kid." and stop["urgency"] == 2
+          and stop["timeout"] == 1000, f"the logout notice is {stop}")
+    saved = box.policy(KID)[0]
+    check(saved["usage"] == 3, f"the counted minute was not saved: usage {saved['usage']}")
+
+    terminate = log.wait_for(re.escape(f"terminate loginwindow pid {leader.pid}"), logout, timeout=25)
+    waited = log.seconds_between(logout, terminate)
+    check(15 <= waited <= 17, f"{waited} s between the logout notice and the logout, not 15")
+    wait_until(lambda: {"call": "TerminateSession", "session": "3"} in box.logind_records(), 10,
+               "TerminateSession of session 3")
+    check(leader.poll() is None, "the leader was killed although logind ended the session")
+    log.wait_for(re.escape("data loaded for (null)"), terminate, timeout=15)
+
+
+@scenario(seconds=35)
+def console_switch(box):
+    """A change of console user loads the next user's policy; nobody at the console keeps the record."""
+    box.set_settings(status=1, warntime=5, showremain=1)
+    box.install_policy(policy(KID, allowance=30, used=3))
+    box.install_policy(policy(PAT, allowance=45, used=7))
+    box.login(KID, "3")
+    box.start_daemon()
+    log = box.log
+    log.wait_for(new_user_line("kid", 5, 30, 3), timeout=20)
+
+    mark = len(log.messages())
+    box.login(PAT, "4")
+    loaded = log.wait_for("data loaded for pat", mark, timeout=10)
+    log.wait_for(new_user_line("pat", 5, 45, 7), loaded, timeout=10)
+    record = wait_until(lambda: (r := read_channel()) and 37 * 60 <= r.rmin * 60 + r.rsec <= 38 * 60 and r, 10,
+                        "pat's 38 minutes on the channel")
+
+    mark = len(log.messages())
+    box.switch_console(None)
+    log.wait_for(re.escape("data loaded for (null)"), mark, timeout=10)
+    nobody = read_channel()
+    mark = len(log.messages())
+    log.wait_for(re.escape("data loaded for (null)"), mark, timeout=10)
+    check(read_channel() == nobody and nobody.rmin == record.rmin,
+          f"the record changed while nobody was at the console: {nobody} then {read_channel()}")
+
+    mark = len(log.messages())
+    box.switch_console("3")
+    log.wait_for(new_user_line("kid", 5, 30, 3), mark, timeout=10)
+
+
+@scenario(seconds=40)
+def watch_switch(box):
+    """"status" 0 through horavelctl sends SIGUSR2: "disabled", and the record is then left as it was."""
+    box.set_settings(status=1, showremain=1)
+    box.install_policy(policy(KID, allowance=30, used=0))
+    box.login(KID, "3")
+    box.start_daemon()
+    log = box.log
+    log.wait_for(new_user_line("kid", 0, 30, 0), timeout=20)
+    seen = wait_until(written_record, 10, "the first record")
+    wait_until(lambda: changed_record(seen), 12, "ticks to move the record")
+
+    mark = len(log.messages())
+    box.set_settings(status=0, showremain=1)
+    said = log.wait_for("disabled", mark, timeout=10)
+    log.wait_for("preferences loaded", said, timeout=10)
+    frozen = read_channel()
+    lines = len(log.messages())
+    with open(KID.policy_path, "rb") as f:
+        saved = f.read()
+    hold(lambda: read_channel() == frozen, 16, "the record changed while monitoring was off")
+    check(len(log.messages()) == lines, f"the daemon logged while off: {log.messages()[lines:]}")
+    with open(KID.policy_path, "rb") as f:
+        check(f.read() == saved, "the policy file changed while monitoring was off")
+
+    box.set_settings(status=1, showremain=1)
+    log.wait_for("enabled", lines, timeout=10)
+    wait_until(lambda: changed_record(frozen), 12, "the record to move again once enabled")
+
+
+@scenario(seconds=35, logind=False)
+def logout_without_logind(box):
+    """With no logind on the bus the forced logout falls back to "kill %d" of the session's leader."""
+    now = minute_of_day()
+    outside = (now + 10, now + 20) if now + 20 <= 1439 else (1, now - 10)
+    box.set_settings(status=1, rangemsg="Computer time is %sr to %er")
+    box.install_policy(policy(KID, allowance=0, time_ranges=[outside]))
+    leader = box.login(KID, "3")
+    box.start_daemon()
+    log = box.log
+    first_tick = log.wait_for(new_user_line("kid", 0, 0, 0), timeout=20)
+    power = log.find(re.escape("IORegisterForSystemPower() failed"))
+    check(power is not None and power < log.find("initialization complete"),
+          "the failed power registration is not the first start-up line")
+    notice = wait_until(lambda: box.notices(), 10, "the range notice")[0]
+    check(notice["body"] == f"Computer time is {hhmm(outside[0])} to {hhmm(outside[1])}"
+          and notice["urgency"] == 2, f"the range notice is {notice}")
+    log.wait_for(re.escape(f"terminate loginwindow pid {leader.pid}"), first_tick, timeout=25)
+    try:
+        status = leader.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        status = None
+    check(status == -signal.SIGTERM, f"the session leader was not ended by SIGTERM (status {status})")
