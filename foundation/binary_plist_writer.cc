@@ -1,0 +1,231 @@
+// Binary property list writer in the layout CoreFoundation produces: objects in pre-order (a
+// dictionary's keys, then its values), equal strings, numbers, dates, data and UIDs written once,
+// a shared array or dictionary written once, and the narrowest reference and offset widths.
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "foundation/decode.h"
+#include "foundation/property_list.h"
+#include "foundation/unicode.h"
+
+namespace hv {
+
+namespace {
+
+size_t widthFor(uint64_t maximum) {
+    if (maximum <= 0xFF) return 1;
+    if (maximum <= 0xFFFF) return 2;
+    if (maximum <= 0xFFFFFFFFu) return 4;
+    return 8;
+}
+
+void putBigEndian(std::string& out, uint64_t v, size_t width) {
+    for (size_t i = width; i-- > 0;) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+void putDouble(std::string& out, double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    putBigEndian(out, bits, 8);
+}
+
+class BinaryWriter {
+public:
+    std::optional<std::string> write(const Value& root) {
+        if (!flatten(root, 0)) return std::nullopt;
+        refSize_ = widthFor(objects_.size() - 1);
+        std::string out = "bplist00";
+        std::vector<uint64_t> offsets;
+        offsets.reserve(objects_.size());
+        for (const Value* v : objects_) {
+            offsets.push_back(out.size());
+            if (!encode(out, *v)) return std::nullopt;
+        }
+        const uint64_t tableOffset = out.size();
+        const size_t offsetSize = widthFor(tableOffset);
+        for (uint64_t o : offsets) putBigEndian(out, o, offsetSize);
+        out.append(6, '\0');
+        out += static_cast<char>(offsetSize);
+        out += static_cast<char>(refSize_);
+        putBigEndian(out, objects_.size(), 8);
+        putBigEndian(out, 0, 8);
+        putBigEndian(out, tableOffset, 8);
+        return out;
+    }
+
+private:
+    // Scalars are merged by content; the key tells apart kinds and the stored width of numbers.
+    using ScalarKey = std::tuple<int, uint64_t, std::string>;
+
+    static std::optional<ScalarKey> scalarKey(const Value& v) {
+        const int kind = static_cast<int>(v.kind());
+        switch (v.kind()) {
+            case Value::Kind::String: return ScalarKey{kind, 0, *v.string()};
+            case Value::Kind::Integer:
+                return ScalarKey{kind, static_cast<uint64_t>(v.integerValue()->value),
+                                 v.integerValue()->isUnsigned64 ? "u" : ""};
+            case Value::Kind::Real: {
+                uint64_t bits;
+                std::memcpy(&bits, &v.realValue()->value, sizeof bits);
+                return ScalarKey{kind, bits, v.realValue()->encoding == 'f' ? "f" : "d"};
+            }
+            case Value::Kind::Boolean: return ScalarKey{kind, v.booleanValue()->value, ""};
+            case Value::Kind::Date: {
+                uint64_t bits;
+                std::memcpy(&bits, &v.date()->time, sizeof bits);
+                return ScalarKey{kind, bits, ""};
+            }
+            case Value::Kind::Data:
+                return ScalarKey{kind, 0, std::string(v.data()->begin(), v.data()->end())};
+            case Value::Kind::Uid: return ScalarKey{kind, v.uid()->value, ""};
+            default: return std::nullopt;
+        }
+    }
+
+    // Gives v an object number (pre-order); false when v cannot be written.
+    bool flatten(const Value& v, int depth) {
+        if (auto key = scalarKey(v)) {
+            if (scalars_.count(*key)) return true;
+            scalars_.emplace(std::move(*key), objects_.size());
+            return add(v);
+        }
+        if (v.kind() != Value::Kind::Array && v.kind() != Value::Kind::Dictionary) return false;
+        // The writer keeps to the limits its reader enforces.
+        if (depth + 1 > DecodeLimits{}.maxDepth) return false;
+        if (containers_.count(v.identity())) return true;
+        containers_.emplace(v.identity(), objects_.size());
+        if (!add(v)) return false;
+        if (const Array* a = v.array()) {
+            for (const Value& item : *a)
+                if (!flatten(item, depth + 1)) return false;
+            return true;
+        }
+        const Dictionary& d = *v.dictionary();
+        for (const auto& entry : d)
+            if (!entry.first.string() || !flatten(entry.first, depth + 1)) return false;
+        for (const auto& entry : d)
+            if (!flatten(entry.second, depth + 1)) return false;
+        return true;
+    }
+
+    bool add(const Value& v) {
+        if (objects_.size() >= DecodeLimits{}.maxObjects) return false;
+        objects_.push_back(&v);
+        return true;
+    }
+
+    uint64_t ref(const Value& v) const {
+        if (auto key = scalarKey(v)) return scalars_.at(*key);
+        return containers_.at(v.identity());
+    }
+
+    static void marker(std::string& out, uint8_t type, uint64_t count) {
+        if (count < 0x0F) {
+            out += static_cast<char>((type << 4) | count);
+            return;
+        }
+        out += static_cast<char>((type << 4) | 0x0F);
+        const size_t width = widthFor(count);
+        out += static_cast<char>(0x10 | (width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3));
+        putBigEndian(out, count, width);
+    }
+
+    bool encode(std::string& out, const Value& v) {
+        switch (v.kind()) {
+            case Value::Kind::Boolean:
+                out += static_cast<char>(v.booleanValue()->value ? 0x09 : 0x08);
+                return true;
+            case Value::Kind::Integer: {
+                const Integer& i = *v.integerValue();
+                const uint64_t bits = static_cast<uint64_t>(i.value);
+                if (i.isUnsigned64) {
+                    out += '\x14';
+                    putBigEndian(out, 0, 8);
+                    putBigEndian(out, bits, 8);
+                } else if (i.value < 0) {
+                    out += '\x13';
+                    putBigEndian(out, bits, 8);
+                } else {
+                    const size_t width = widthFor(bits);
+                    out += static_cast<char>(0x10 | (width == 1 ? 0 : width == 2 ? 1 : width == 4 ? 2 : 3));
+                    putBigEndian(out, bits, width);
+                }
+                return true;
+            }
+            case Value::Kind::Real: {
+                const Real& r = *v.realValue();
+                if (r.encoding == 'f') {
+                    const float f = static_cast<float>(r.value);
+                    uint32_t bits;
+                    std::memcpy(&bits, &f, sizeof bits);
+                    out += '\x22';
+                    putBigEndian(out, bits, 4);
+                } else {
+                    out += '\x23';
+                    putDouble(out, r.value);
+                }
+                return true;
+            }
+            case Value::Kind::Date:
+                out += '\x33';
+                putDouble(out, v.date()->time);
+                return true;
+            case Value::Kind::Data:
+                marker(out, 0x4, v.data()->size());
+                out.append(v.data()->begin(), v.data()->end());
+                return true;
+            case Value::Kind::String:
+                return encodeString(out, *v.string());
+            case Value::Kind::Uid: {
+                const uint64_t uid = v.uid()->value;
+                if (uid > 0xFFFFFFFFu) return false;
+                const size_t width = widthFor(uid);
+                out += static_cast<char>(0x80 | (width - 1));
+                putBigEndian(out, uid, width);
+                return true;
+            }
+            case Value::Kind::Array:
+                marker(out, 0xA, v.array()->size());
+                for (const Value& item : *v.array()) putBigEndian(out, ref(item), refSize_);
+                return true;
+            case Value::Kind::Dictionary:
+                marker(out, 0xD, v.dictionary()->size());
+                for (const auto& entry : *v.dictionary()) putBigEndian(out, ref(entry.first), refSize_);
+                for (const auto& entry : *v.dictionary()) putBigEndian(out, ref(entry.second), refSize_);
+                return true;
+            default:
+                return false;
+        }
+    }
+
+    static bool encodeString(std::string& out, const std::string& s) {
+        bool ascii = true;
+        for (char c : s) ascii = ascii && static_cast<uint8_t>(c) < 0x80;
+        if (ascii) {
+            marker(out, 0x5, s.size());
+            out += s;
+            return true;
+        }
+        const auto units = utf8ToUtf16(s);
+        if (!units) return false;
+        marker(out, 0x6, units->size());
+        for (uint16_t u : *units) putBigEndian(out, u, 2);
+        return true;
+    }
+
+    std::vector<const Value*> objects_;
+    std::map<ScalarKey, uint64_t> scalars_;
+    std::unordered_map<const void*, uint64_t> containers_;
+    size_t refSize_ = 1;
+};
+
+}  // namespace
+
+std::optional<std::string> writeBinaryPropertyList(const Value& root) { return BinaryWriter().write(root); }
+
+}  // namespace hv
