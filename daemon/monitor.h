@@ -174,6 +174,10 @@ public:
     bool wasSleeping = false;
     // Whether power events could be registered.
     bool powerRegistered = false;
+    // Whether the loaded policy file was one only root could have written (owned by root, not
+    // writable by group or others). Saves of a list that came from any other file keep it marked
+    // as untrusted, so that a child's own file never turns into one that root would act on.
+    bool policyTrusted = false;
 };
 
 }  // namespace hv

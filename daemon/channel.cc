@@ -1,0 +1,34 @@
+#include "daemon/monitor.h"
+
+namespace hv {
+
+void Monitor::showRemain() {
+    const std::optional<std::string> console = userCurrent();
+    if (console && console->empty()) {
+        return;
+    }
+    if (sharedMem == nullptr) {
+        return;
+    }
+
+    const bool shown = showremain != 0;
+    int32_t words[4] = {
+        shown ? static_cast<int32_t>(rmin) : -1,
+        shown ? static_cast<int32_t>(nrmin) : -1,
+        warning ? 1 : 0,
+        shown ? static_cast<int32_t>(rminsec) : -1,
+    };
+    if (hideremain == 1 && rmin == 0) {
+        words[0] = -1;
+    }
+
+    // The reader must never be able to hold up the tick: when the semaphore is taken, this
+    // tick's values are dropped and the next tick tries again.
+    if (!sharedMem->tryLock()) {
+        return;
+    }
+    sharedMem->write(words);
+    sharedMem->unlock();
+}
+
+}  // namespace hv

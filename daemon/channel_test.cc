@@ -1,0 +1,98 @@
+#include "daemon/monitor_fixture.h"
+
+namespace hv::test {
+namespace {
+
+using Words = std::array<int32_t, 4>;
+
+class ChannelTest : public MonitorTest {
+protected:
+    ChannelTest() {
+        sys.login("kid");
+        monitor = std::make_unique<Monitor>(sys, config);
+        monitor->rmin = 12;
+        monitor->rminsec = 30;
+        monitor->nrmin = static_cast<uint32_t>(-2);
+    }
+};
+
+TEST_F(ChannelTest, ShowremainAndHideremainDecideWhatIsWritten) {
+    struct Case {
+        uint32_t showremain, hideremain, rmin;
+        bool warning;
+        Words expected;
+    };
+    const Case cases[] = {
+        {0, 0, 12, false, {-1, -1, 0, -1}},
+        {0, 1, 0, true, {-1, -1, 1, -1}},
+        {1, 1, 0, false, {-1, -2, 0, 30}},
+        {1, 1, 12, false, {12, -2, 0, 30}},
+        {1, 2, 0, true, {0, -2, 1, 30}},
+        {7, 0, 12, false, {12, -2, 0, 30}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "showremain " << c.showremain << " hideremain "
+                                        << c.hideremain << " rmin " << c.rmin);
+        monitor->showremain = c.showremain;
+        monitor->hideremain = c.hideremain;
+        monitor->rmin = c.rmin;
+        monitor->warning = c.warning;
+        monitor->showRemain();
+        EXPECT_EQ(sys.channel->words, c.expected);
+    }
+    EXPECT_EQ(sys.channel->unlockedWrites, 0);
+    EXPECT_EQ(sys.channel->unlocks, 6);
+    EXPECT_FALSE(sys.channel->locked);
+}
+
+TEST_F(ChannelTest, SemaphoreHeldElsewhereSkipsTheWrite) {
+    monitor->showremain = 1;
+    monitor->showRemain();
+    ASSERT_EQ(sys.channel->writes.size(), 1u);
+    sys.channel->heldElsewhere = true;
+    monitor->rmin = 3;
+    monitor->showRemain();
+    EXPECT_EQ(sys.channel->writes.size(), 1u);
+    EXPECT_EQ(sys.channel->words[0], 12);
+    sys.channel->heldElsewhere = false;
+    monitor->showRemain();
+    EXPECT_EQ(sys.channel->words[0], 3);
+}
+
+TEST_F(ChannelTest, EmptyConsoleNameWritesNothingButAbsentNameDoes) {
+    monitor->showremain = 1;
+    sys.session->userName = "";
+    monitor->showRemain();
+    EXPECT_TRUE(sys.channel->writes.empty());
+    sys.logout();
+    monitor->showRemain();
+    EXPECT_EQ(sys.channel->writes.size(), 1u);
+}
+
+TEST(ChannelOpenTest, NoChannelMeansNothingIsPublishedAndTheDaemonRuns) {
+    ScopedTimeZone zone("UTC");
+    FakeSystem sys;
+    sys.openChannelFails = true;
+    Config config;
+    Monitor monitor(sys, config);
+    EXPECT_EQ(monitor.sharedMem, nullptr);
+    monitor.showremain = 1;
+    monitor.showRemain();
+    EXPECT_TRUE(sys.channel->writes.empty());
+    EXPECT_EQ(sys.channel->key, 0);
+}
+
+TEST(ChannelOpenTest, OpensTheConfiguredSegmentAndSemaphore) {
+    FakeSystem sys;
+    Config config;
+    config.shmKey = 4242;
+    config.semaphoreName = "4242";
+    Monitor monitor(sys, config);
+    ASSERT_NE(monitor.sharedMem, nullptr);
+    EXPECT_EQ(sys.channel->key, 4242);
+    EXPECT_EQ(sys.channel->size, 1024u);
+    EXPECT_EQ(sys.channel->semaphoreName, "4242");
+}
+
+}  // namespace
+}  // namespace hv::test

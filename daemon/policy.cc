@@ -1,0 +1,106 @@
+#include <sys/stat.h>
+
+#include "common/table_element.h"
+#include "foundation/keyed_archive.h"
+#include "daemon/monitor.h"
+
+namespace hv {
+
+namespace {
+
+// A saved list that came from a file a child could have written is stored group-writable: the
+// daemon writes as root, and a root-owned 0644 copy of a child's file would look like one the
+// administrator installed (whose script root runs).
+constexpr mode_t kTrustedPolicyMode = 0644;
+constexpr mode_t kUntrustedPolicyMode = 0664;
+
+// A console user name becomes one path component under the home root; anything that would
+// leave that directory names no policy file.
+bool usableName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+// Only root could have written it: owned by root, writable by neither group nor others.
+bool trustedFile(const std::optional<FileInfo>& info) {
+    return info && S_ISREG(info->mode) && info->uid == 0 && (info->mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The list of records that the archive holds, or the reason it holds none.
+std::optional<Array> policyList(const Value& root, std::string& why) {
+    const Array* list = root.array();
+    if (list == nullptr) {
+        why = "its root is not a list";
+        return std::nullopt;
+    }
+    for (size_t i = 0; i < list->size(); ++i) {
+        if (recordAt(*list, i) == nullptr) {
+            why = "element " + std::to_string(i) + " is not a policy record";
+            return std::nullopt;
+        }
+    }
+    return *list;
+}
+
+}  // namespace
+
+std::optional<std::string> Monitor::userCurrent() {
+    return system.consoleUser();
+}
+
+void Monitor::loadUserData() {
+    user = userCurrent();
+    userlist.clear();
+    policyTrusted = false;
+
+    if (user && usableName(*user)) {
+        const std::string path = config.policyPath(*user);
+        // Owner and mode are looked at on both sides of the read, so that a file swapped in
+        // while it is read is not taken for the administrator's.
+        const bool trustedBefore = trustedFile(system.fileInfo(path));
+        ReadResult read = system.readFile(path, kMaxFileBytes);
+        if (read.bytes) {
+            DecodeResult decoded = keyedUnarchive(*read.bytes);
+            std::string why;
+            if (!decoded.ok()) {
+                logIt("policy file " + path + " ignored: " + decoded.error->message);
+            } else if (std::optional<Array> list = policyList(decoded.value, why)) {
+                userlist = std::move(*list);
+                policyTrusted = trustedBefore && trustedFile(system.fileInfo(path));
+            } else {
+                logIt("policy file " + path + " ignored: " + why);
+            }
+        } else if (!read.missing) {
+            logIt("policy file " + path + " cannot be read: " + read.error);
+        }
+    }
+
+    logIt("data loaded for " + formatObject(user));
+    switched = true;
+}
+
+void Monitor::updateUser(const std::optional<std::string>& name, int32_t index) {
+    if (index < 0 || static_cast<size_t>(index) >= userlist.size()) {
+        return;
+    }
+    const std::shared_ptr<TableElement> record = recordAt(userlist, static_cast<size_t>(index));
+    if (record == nullptr) {
+        return;
+    }
+    // The stored count is a 32-bit signed number; adding one wraps as it does there.
+    const uint32_t usage = static_cast<uint32_t>(record->usage().intValue()) + 1u;
+    record->setUsage(Value::integer(static_cast<int32_t>(usage), 'i'));
+    record->setDate(calendarDate().toValue());
+
+    if (!name || !usableName(*name)) {
+        return;
+    }
+    // A failed save is not reported: the record keeps its new values in memory and the next
+    // counted minute writes them again.
+    if (std::optional<std::string> bytes = keyedArchive(Value(userlist))) {
+        system.writeFileAtomic(config.policyPath(*name), *bytes,
+                               policyTrusted ? kTrustedPolicyMode : kUntrustedPolicyMode);
+    }
+}
+
+}  // namespace hv

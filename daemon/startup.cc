@@ -1,0 +1,30 @@
+#include "daemon/startup.h"
+
+#include <csignal>
+#include <string>
+
+namespace hv {
+
+void installSignalHandlers(System& system, Monitor& monitor) {
+    system.onSignal(SIGHUP, [&monitor] { monitor.loadUserData(); });
+    system.onSignal(SIGUSR1, [&monitor] { monitor.watchEnable(); });
+    system.onSignal(SIGUSR2, [&monitor] { monitor.watchDisable(); });
+    // Caught so that an interrupt does not end the daemon.
+    system.onSignal(SIGINT, [] {});
+}
+
+int runDaemon(System& system, const Config& config, pid_t pid) {
+    system.writeFileInPlace(config.pidFile, std::to_string(pid));
+
+    // The Monitor lives as long as the loop runs; it is released with the stack frame after.
+    Monitor monitor(system, config);
+    installSignalHandlers(system, monitor);
+    monitor.loadUserStatus();
+    monitor.loadUserData();
+
+    const int result = system.run();
+    system.removeFile(config.pidFile);
+    return result;
+}
+
+}  // namespace hv

@@ -1,0 +1,185 @@
+#include <cmath>
+#include <ctime>
+
+#include "common/table_element.h"
+#include "daemon/monitor.h"
+
+namespace hv {
+
+namespace {
+
+// Whether two moments fall on the same local calendar day (year, month and day).
+bool sameLocalDay(double a, double b) {
+    const time_t ta = static_cast<time_t>(std::floor(a));
+    const time_t tb = static_cast<time_t>(std::floor(b));
+    struct tm la = {}, lb = {};
+    if (localtime_r(&ta, &la) == nullptr || localtime_r(&tb, &lb) == nullptr) {
+        return false;
+    }
+    return la.tm_year == lb.tm_year && la.tm_mon == lb.tm_mon && la.tm_mday == lb.tm_mday;
+}
+
+// The index of the record in the list by identity (the first place it stands).
+int32_t indexOfRecord(const Array& list, const TableElement* record) {
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (recordAt(list, i).get() == record) {
+            return static_cast<int32_t>(i);
+        }
+    }
+    return -1;
+}
+
+std::string formatInt(uint32_t n) {
+    return std::to_string(static_cast<int32_t>(n));
+}
+
+}  // namespace
+
+void Monitor::userMonitor() {
+    const CalendarDate now = calendarDate();
+    if (!isRunning) {
+        return;
+    }
+
+    const std::optional<std::string> console = userCurrent();
+    if (!user || !console || *user != *console) {
+        loadUserData();
+    }
+
+    // The list is walked as it stands now; the records themselves are shared with `userlist`.
+    const Array list = userlist;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::shared_ptr<TableElement> record = recordAt(list, i);
+        if (record == nullptr) {
+            continue;
+        }
+        const std::string* mode = record->mmode().string();
+        if (mode == nullptr || *mode != "Limit") {
+            continue;
+        }
+
+        if (now.hourOfDay() == 0 && now.minuteOfHour() == 0) {
+            clearToday();
+        }
+
+        if (switched) {
+            warning = false;
+            getInterface();
+            interfaceUp();
+            // A record counts as today's only when it was stamped on today's date; a count
+            // from the same day of an earlier month starts afresh like any other day's.
+            const Date* stamped = record->date().date();
+            if (stamped != nullptr &&
+                sameLocalDay(CalendarDate::fromValue(*stamped).unixTime(), now.unixTime())) {
+                umin = static_cast<uint32_t>(record->usage().intValue());
+            } else {
+                record->setUsage(Value::integer(0, 'i'));
+                umin = 0;
+            }
+            uminsec = 0;
+            auminsec = 0;
+            usersize = static_cast<uint32_t>(record->quota().longLongValue());
+            const std::string* script = record->script().string();
+            cleanup = script ? std::optional<std::string>(*script) : std::nullopt;
+        }
+
+        if (tracksleep != 0 && wasSleeping) {
+            // A wake without a recorded sleep, or one that ends before it began (the clock
+            // was set back), charges nothing.
+            if (sleepStart && sleepEnd) {
+                const double interval = sleepEnd->timeIntervalSinceDate(*sleepStart);
+                if (interval >= 0) {
+                    const uint64_t seconds = static_cast<uint64_t>(interval);
+                    const uint64_t minutes = seconds / 60;
+                    umin += static_cast<uint32_t>(minutes);
+                    uminsec = static_cast<uint32_t>(seconds - minutes * 60);
+                    record->setUsage(Value::integer(static_cast<int32_t>(umin), 'i'));
+                }
+            }
+            wasSleeping = false;
+        }
+
+        amin = static_cast<uint32_t>(record->day(calendarDate().dayOfWeek()).intValue());
+
+        if (amin == 0) {
+            rmin = 0;
+            rminsec = 0;
+        } else if (uminsec == 0) {
+            rmin = amin - umin;
+            rminsec = 0;
+        } else {
+            rmin = amin - umin - 1;
+            rminsec = 60 - uminsec;
+        }
+
+        const int32_t index = indexOfRecord(userlist, record.get());
+        bool timeRange = false;
+        if (record->ranges() > 0) {
+            checkTimeRange(index);
+            timeRange = true;
+        }
+
+        nrmin = static_cast<uint32_t>(-1);
+        if (netmon != 0 && record->netranges() > 0) {
+            checkNetRange(index);
+        }
+
+        if (switched) {
+            logIt("new user : " + formatObject(user) + " - warn : " + formatInt(warntime) +
+                  " - allowed : " + formatInt(amin) + " min - used " + formatInt(umin) + " min");
+            switched = false;
+        } else {
+            uminsec += 5;
+            if (uminsec > 60) {
+                umin += 1;
+                uminsec = 0;
+                updateUser(user, 0);
+            }
+        }
+
+        if (appmon != 0) {
+            checkApps();
+        }
+        showRemain();
+
+        if (timeRange && keeplimit == 0) {
+            return;
+        }
+        if (amin == 0) {
+            continue;
+        }
+
+        if (umin >= amin) {
+            logIt("logout - allowed " + formatInt(amin) + " min - used today " + formatInt(umin) +
+                  " min");
+            makeMessage(logout);
+            showStopNotice();
+            warning = true;
+            system.sleepFor(kLogoutDelay);
+            userLogout();
+        }
+
+        if (!warning && umin + warntime >= amin) {
+            warning = true;
+            logIt("warning - allowed " + formatInt(amin) + " min - used today " + formatInt(umin) +
+                  " min");
+            makeMessage(warn);
+            showCautionNotice();
+        }
+    }
+}
+
+void Monitor::clearToday() {
+    // Every record starts the day with its usage reset and then counted as one minute, stamped
+    // now. The list is saved to the file it was loaded from: a record's own name (an
+    // application's, or any name the child's file puts there) never chooses which account's
+    // policy file is written.
+    for (size_t i = 0; i < userlist.size(); ++i) {
+        if (const std::shared_ptr<TableElement> record = recordAt(userlist, i)) {
+            record->setUsage(Value::integer(0, 'i'));
+            updateUser(user, static_cast<int32_t>(i));
+        }
+    }
+}
+
+}  // namespace hv

@@ -1,0 +1,283 @@
+#include <csignal>
+
+#include "daemon/monitor_fixture.h"
+#include "daemon/startup.h"
+
+namespace hv::test {
+namespace {
+
+using Words = std::array<int32_t, 4>;
+
+class TickTest : public MonitorTest {
+protected:
+    // Kid at the console with an allowance of `allowed` minutes, `used` of them stored today.
+    void kidWith(int32_t allowed, int32_t used, Dictionary settings = {}) {
+        plantRunningSettings(std::move(settings));
+        plantPolicy(listOf({limitRecord(allowed, used, sys.now() - 3600)}));
+        session = sys.login("kid");
+        start();
+    }
+
+    const Words& published() const { return sys.channel->words; }
+
+    ConsoleSession session;
+};
+
+TEST_F(TickTest, RemainingTimeCountsDownAndHoldsEachWholeMinuteForTwoTicks) {
+    kidWith(10, 3);
+    tick();  // the first tick loads the stored usage and counts nothing
+    ASSERT_EQ(monitor->umin, 3u);
+    ASSERT_EQ(monitor->uminsec, 0u);
+
+    const std::vector<std::pair<int32_t, int32_t>> expected = {
+        {7, 0},  {6, 55}, {6, 50}, {6, 45}, {6, 40}, {6, 35}, {6, 30}, {6, 25},
+        {6, 20}, {6, 15}, {6, 10}, {6, 5},  {6, 0},  {6, 0},  {5, 55}};
+    for (const auto& [minutes, seconds] : expected) {
+        tick();
+        EXPECT_EQ(published()[0], minutes);
+        EXPECT_EQ(published()[3], seconds) << "at " << minutes << " min";
+    }
+    EXPECT_EQ(monitor->umin, 4u);
+    EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 4);
+}
+
+TEST_F(TickTest, WarnsOnTheFiftyFifthMinuteAndLogsOutOnTheSixtieth) {
+    kidWith(60, 54);
+    tick();
+    tickUntil([&] { return monitor->umin == 55; });
+    EXPECT_EQ(countLog("warning - allowed 60 min - used today 55 min"), 1u);
+    ASSERT_EQ(sys.notices.size(), 1u);
+    EXPECT_EQ(sys.notices[0].level, NoticeLevel::Caution);
+    EXPECT_EQ(sys.notices[0].timeout, 1.0);
+    EXPECT_EQ(sys.notices[0].header, "Wardelin Session Information");
+    EXPECT_EQ(sys.notices[0].message, "5 minutes left");
+    EXPECT_EQ(published()[2], 1);
+
+    tickUntil([&] { return monitor->umin == 59; });
+    EXPECT_EQ(sys.notices.size(), 1u) << "the warning is shown once";
+    EXPECT_TRUE(sys.sleeps.empty());
+
+    tickUntil([&] { return monitor->umin == 60; });
+    EXPECT_EQ(countLog("logout - allowed 60 min - used today 60 min"), 1u);
+    ASSERT_EQ(sys.notices.size(), 2u);
+    EXPECT_EQ(sys.notices[1].level, NoticeLevel::Stop);
+    EXPECT_EQ(sys.notices[1].timeout, 1.0);
+    EXPECT_EQ(sys.notices[1].message, "time is up, kid");
+    EXPECT_EQ(sys.sleeps, std::vector<double>{15.0});
+    EXPECT_EQ(countLog("terminate loginwindow pid " + std::to_string(session.leader)), 1u);
+    EXPECT_EQ(sys.terminatedSessions, std::vector<std::string>{session.id});
+    EXPECT_FALSE(sys.session.has_value()) << "the session was ended";
+}
+
+TEST_F(TickTest, LogoutRepeatsEveryTickWhileTheAllowanceIsUsedUp) {
+    sys.logindReachable = false;  // the session survives, so the daemon keeps trying
+    kidWith(30, 30);
+    tick();
+    tick();
+    tick();
+    EXPECT_EQ(countLog("logout - allowed 30 min - used today 30 min"), 3u);
+    EXPECT_EQ(sys.sleeps.size(), 3u);
+    const std::string kill = "kill " + std::to_string(session.leader);
+    EXPECT_EQ(sys.commands, (std::vector<std::string>{kill, kill, kill}));
+    EXPECT_EQ(countLog("warning - allowed 30 min - used today 30 min"), 0u)
+        << "no warning follows a logout";
+}
+
+TEST_F(TickTest, NoAllowanceMeansNoWarningNoLogoutButMinutesStillCount) {
+    kidWith(0, 0);
+    tickUntil([&] { return monitor->umin == 2; });
+    EXPECT_EQ(monitor->rmin, 0u);
+    EXPECT_EQ(monitor->rminsec, 0u);
+    EXPECT_EQ(published(), (Words{0, -1, 0, 0}));
+    EXPECT_TRUE(sys.notices.empty());
+    EXPECT_TRUE(sys.sleeps.empty());
+    EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 2);
+}
+
+TEST_F(TickTest, WithoutWarntimeTheWarningNeverComesBeforeTheLogout) {
+    plantSettings({{"status", Value::integer(1)}, {"logoutmsg", "bye"}});
+    plantPolicy(listOf({limitRecord(3, 2, sys.now())}));
+    session = sys.login("kid");
+    start();
+    EXPECT_EQ(monitor->warntime, 0u);
+    EXPECT_EQ(monitor->warn, std::nullopt);
+    tick();
+    EXPECT_TRUE(sys.notices.empty()) << "2 + 0 < 3";
+    tickUntil([&] { return monitor->umin == 3; });
+    ASSERT_EQ(sys.notices.size(), 1u);
+    EXPECT_EQ(sys.notices[0].level, NoticeLevel::Stop);
+    EXPECT_EQ(countLog("warning - allowed 3 min - used today 3 min"), 0u);
+    EXPECT_EQ(sys.channel->words[0], -1) << "without showremain the time is hidden";
+}
+
+TEST_F(TickTest, StoredUsageCountsOnlyWhenStampedToday) {
+    struct Case {
+        const char* name;
+        std::optional<double> stamped;
+        uint32_t umin;
+    };
+    const double now = utc(kYear, kMonth, kDay, 10, 0);
+    const Case cases[] = {
+        {"earlier today", now - 3 * 3600, 25},
+        {"yesterday", now - 86400, 0},
+        {"same day of the previous month", utc(kYear, kMonth - 1, kDay, 10, 0), 0},
+        {"same day of the previous year", utc(kYear - 1, kMonth, kDay, 10, 0), 0},
+        {"never stamped", std::nullopt, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        plantRunningSettings();
+        auto record = limitRecord(120, 25, c.stamped);
+        plantPolicy(listOf({record}));
+        sys.login("kid");
+        start();
+        tick();
+        EXPECT_EQ(monitor->umin, c.umin);
+        EXPECT_EQ(countLog("new user : kid - warn : 5 - allowed : 120 min - used " +
+                           std::to_string(c.umin) + " min"),
+                  1u);
+        sys.appends.clear();
+    }
+}
+
+TEST_F(TickTest, TickAtMidnightBeforeTheFirstTickStepsStartsTheDayAtOneMinute) {
+    sys.setTime(utc(kYear, kMonth, kDay, 23, 59, 57));
+    plantRunningSettings();
+    plantPolicy(listOf({limitRecord(60, 40, sys.now() - 60)}));
+    sys.login("kid");
+    start();
+    tick();  // 00:00:02 of the 7th: the reset, then the first-tick steps
+    EXPECT_EQ(monitor->umin, 1u);
+    const auto saved = savedPolicy();
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_EQ(saved[0]->usage().intValue(), 1);
+    ASSERT_NE(saved[0]->date().date(), nullptr);
+    EXPECT_EQ(CalendarDate::fromValue(*saved[0]->date().date()).dayOfMonth(), 7);
+}
+
+TEST_F(TickTest, MidnightResetLeavesEveryRecordAtOneAndKeepsTheCountInMemory) {
+    sys.setTime(utc(kYear, kMonth, kDay, 23, 59, 0));
+    plantRunningSettings();
+    auto app = std::make_shared<TableElement>();
+    app->setMmode("App");
+    app->setUser("bob");  // a record naming another account must not reach bob's file
+    app->setUsage(Value::integer(9));
+    plantPolicy(listOf({limitRecord(600, 40, sys.now()), app}));
+    sys.login("kid");
+    start();
+    tick();
+    tickUntil([&] { return CalendarDate(sys.now()).hourOfDay() == 0; });
+    EXPECT_EQ(monitor->umin, 40u) << "a session across midnight keeps its count";
+    const auto saved = savedPolicy();
+    ASSERT_EQ(saved.size(), 2u);
+    EXPECT_EQ(saved[0]->usage().intValue(), 1);
+    EXPECT_EQ(saved[1]->usage().intValue(), 1);
+    EXPECT_FALSE(sys.fileExists(policyPath("bob")));
+}
+
+TEST_F(TickTest, NobodyAtTheConsoleReloadsEveryTickAndPublishesNothing) {
+    plantRunningSettings();
+    start();
+    tick();
+    tick();
+    EXPECT_EQ(countLog("data loaded for (null)"), 3u);
+    EXPECT_TRUE(sys.channel->writes.empty());
+    EXPECT_EQ(monitor->user, std::nullopt);
+}
+
+TEST_F(TickTest, MonitoringOffDoesNothingAtAll) {
+    plantSettings({{"status", Value::integer(0)}, {"showremain", Value::integer(1)}});
+    plantPolicy(listOf({limitRecord(1, 5, sys.now())}));
+    start();
+    sys.login("kid");
+    tick();
+    tick();
+    EXPECT_TRUE(sys.channel->writes.empty());
+    EXPECT_TRUE(sys.notices.empty());
+    EXPECT_EQ(countLog("data loaded for kid"), 0u) << "the console user is not followed";
+}
+
+TEST_F(TickTest, ChangeOfConsoleUserLoadsTheNewPolicyAndStartsAFirstTick) {
+    plantRunningSettings();
+    plantPolicy(listOf({limitRecord(90, 10, sys.now())}), "kid");
+    plantPolicy(listOf({limitRecord(45, 20, sys.now())}), "ann");
+    sys.login("kid");
+    start();
+    tick();
+    sys.logout();
+    sys.login("ann");
+    tick();
+    EXPECT_EQ(countLog("data loaded for ann"), 1u);
+    EXPECT_EQ(countLog("new user : ann - warn : 5 - allowed : 45 min - used 20 min"), 1u);
+    EXPECT_EQ(monitor->umin, 20u);
+}
+
+TEST_F(TickTest, SighupMakesTheNextTickAFirstTick) {
+    plantRunningSettings();
+    plantPolicy(listOf({limitRecord(90, 10, sys.now())}));
+    sys.login("kid");
+    start();
+    installSignalHandlers(sys, *monitor);
+    tickUntil([&] { return monitor->umin == 11; });
+    monitor->warning = true;
+
+    // The administrator installs a new policy and signals the daemon.
+    plantPolicy(listOf({limitRecord(90, 30, sys.now())}));
+    ASSERT_TRUE(sys.raise(SIGHUP));
+    EXPECT_TRUE(monitor->switched);
+    tick();
+    EXPECT_EQ(monitor->umin, 30u);
+    EXPECT_FALSE(monitor->warning);
+    EXPECT_EQ(countLog("new user : kid - warn : 5 - allowed : 90 min - used 30 min"), 1u);
+}
+
+TEST_F(TickTest, SleepIsChargedAsWholeMinutesAndSecondsWhenTracked) {
+    struct Case {
+        const char* name;
+        double asleep;  // seconds from sleep to wake; negative: the clock went back
+        bool recordStart;
+        uint32_t umin, uminsec;
+    };
+    const Case cases[] = {
+        {"10 min 30 s", 630, true, 20 + 10, 30 + 5},
+        {"45 s", 45, true, 20, 45 + 5},
+        {"clock set back", -120, true, 20, 5},
+        {"no recorded start", 300, false, 20, 5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        plantRunningSettings({{"tracksleep", Value::integer(1)}});
+        plantPolicy(listOf({limitRecord(120, 20, sys.now())}));
+        sys.login("kid");
+        start();
+        tick();
+        monitor->sleepStart.reset();
+        if (c.recordStart) monitor->sleepStart = CalendarDate(sys.now());
+        monitor->sleepEnd = CalendarDate(sys.now() + c.asleep);
+        monitor->wasSleeping = true;
+        tick();
+        EXPECT_EQ(monitor->umin, c.umin);
+        EXPECT_EQ(monitor->uminsec, c.uminsec);
+        EXPECT_FALSE(monitor->wasSleeping);
+    }
+}
+
+TEST_F(TickTest, UntrackedSleepStaysPendingUntilTrackingIsOn) {
+    plantRunningSettings();
+    plantPolicy(listOf({limitRecord(120, 20, sys.now())}));
+    sys.login("kid");
+    start();
+    tick();
+    monitor->sleepStart = CalendarDate(sys.now());
+    monitor->sleepEnd = CalendarDate(sys.now() + 600);
+    monitor->wasSleeping = true;
+    tick();
+    EXPECT_EQ(monitor->umin, 20u);
+    EXPECT_TRUE(monitor->wasSleeping);
+    monitor->tracksleep = 1;
+    tick();
+    EXPECT_EQ(monitor->umin, 30u);
+}
+
+}  // namespace
+}  // namespace hv::test
