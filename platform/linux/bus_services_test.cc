@@ -1,0 +1,199 @@
+// Notices and session termination against stand-in services on a private D-Bus daemon.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/logind.h"
+#include "platform/linux/notices.h"
+#include "platform/linux/test_dir.h"
+
+extern char** environ;
+
+namespace hv {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+constexpr auto kPatience = std::chrono::seconds(20);
+
+// A child whose standard output the test reads line by line; killed and reaped on destruction.
+class Reader {
+public:
+    explicit Reader(std::vector<std::string> argv) {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        std::vector<char*> args;
+        for (std::string& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        out_ = out[0];
+    }
+    ~Reader() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // The next line, or "" when none comes within the patience.
+    std::string line() {
+        const auto deadline = SteadyClock::now() + kPatience;
+        std::string text;
+        while (SteadyClock::now() < deadline) {
+            pollfd p{out_, POLLIN, 0};
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
+            if (poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0) break;
+            char c;
+            if (read(out_, &c, 1) != 1) break;
+            if (c == '\n') return text;
+            text += c;
+        }
+        return "";
+    }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+};
+
+bool toolsPresent() {
+    return access("/usr/bin/dbus-daemon", X_OK) == 0 && access("/usr/bin/python3", X_OK) == 0 &&
+           std::system("/usr/bin/python3 -c 'import dbus, gi' >/dev/null 2>&1") == 0;
+}
+
+std::string sourceFile(const std::string& name) {
+    if (const char* dir = std::getenv("HORAVEL_SOURCE_DIR")) return std::string(dir) + "/platform/linux/" + name;
+    const std::string here = __FILE__;
+    return here.substr(0, here.rfind('/') + 1) + name;
+}
+
+// A private bus listening on `socketPath`, with the stand-in services on it.
+class ServiceBus {
+public:
+    ServiceBus(const std::string& confDir, const std::string& socketPath, std::vector<std::string> sessions) {
+        const std::string conf = confDir + "/bus.conf";
+        std::ofstream(conf) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+                               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                               "<busconfig><listen>unix:path="
+                            << socketPath
+                            << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                               "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/>"
+                               "<allow receive_sender=\"*\"/></policy></busconfig>\n";
+        daemon_ = std::make_unique<Reader>(std::vector<std::string>{
+            "/usr/bin/dbus-daemon", "--config-file=" + conf, "--nofork", "--print-address=1"});
+        address_ = "unix:path=" + socketPath;
+        if (daemon_->line().empty()) return;
+        std::vector<std::string> argv{"/usr/bin/python3", sourceFile("bus_test_server.py"), address_};
+        argv.insert(argv.end(), sessions.begin(), sessions.end());
+        services_ = std::make_unique<Reader>(argv);
+        ready_ = services_->line() == "ready";
+    }
+
+    bool ready() const { return ready_; }
+    const std::string& address() const { return address_; }
+    std::string nextCall() { return services_->line(); }
+
+private:
+    std::unique_ptr<Reader> daemon_;
+    std::unique_ptr<Reader> services_;
+    std::string address_;
+    bool ready_ = false;
+};
+
+class BusServicesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!toolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
+        ASSERT_FALSE(dir_.path().empty());
+        chmod(dir_.path().c_str(), 0755);
+    }
+    TestDir dir_;
+};
+
+const std::string kHeader = "Wardelin Session Information";
+
+TEST_F(BusServicesTest, NoticeCarriesUrgencyAndTimeoutAndIsClosedAfterIt) {
+    ServiceBus bus(dir_.path(), dir_.file("bus"), {});
+    ASSERT_TRUE(bus.ready());
+    const std::string me = std::to_string(geteuid());
+
+    ASSERT_TRUE(deliverNotice(bus.address(), Notice{0.0, NoticeLevel::Caution, kHeader, "5 minutes left"}));
+    EXPECT_EQ(bus.nextCall(), "notify|Horavel|0||" + kHeader + "|5 minutes left||Byte:1|0|" + me);
+
+    // A notice that stays is never closed: the next call the server sees is the next notice.
+    ASSERT_TRUE(deliverNotice(bus.address(), Notice{0.05, NoticeLevel::Stop, kHeader, "Time is up"}));
+    EXPECT_EQ(bus.nextCall(), "notify|Horavel|0||" + kHeader + "|Time is up||Byte:2|50|" + me);
+    EXPECT_EQ(bus.nextCall(), "close|43");
+}
+
+TEST_F(BusServicesTest, TerminateSessionReportsWhatLogindSays) {
+    ServiceBus bus(dir_.path(), dir_.file("bus"), {"7"});
+    ASSERT_TRUE(bus.ready());
+    EXPECT_TRUE(terminateLogindSession(bus.address(), "7"));
+    EXPECT_EQ(bus.nextCall(), "terminate|7");
+    EXPECT_FALSE(terminateLogindSession(bus.address(), "8"));
+    EXPECT_EQ(bus.nextCall(), "terminate|8");
+}
+
+TEST_F(BusServicesTest, NothingListeningMeansFailureNotAHang) {
+    const std::string nowhere = "unix:path=" + dir_.file("no-bus");
+    EXPECT_FALSE(terminateLogindSession(nowhere, "7"));
+    EXPECT_FALSE(deliverNotice(nowhere, Notice{}));
+}
+
+int zombieChildren() {
+    int zombies = 0;
+    std::unique_ptr<DIR, int (*)(DIR*)> proc(opendir("/proc"), &closedir);
+    while (const dirent* e = proc ? readdir(proc.get()) : nullptr) {
+        if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+        std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        const size_t paren = text.rfind(')');
+        if (paren == std::string::npos) continue;
+        char state = 0;
+        int ppid = 0;
+        if (sscanf(text.c_str() + paren + 1, " %c %d", &state, &ppid) == 2 && ppid == getpid() && state == 'Z') {
+            ++zombies;
+        }
+    }
+    return zombies;
+}
+
+TEST_F(BusServicesTest, NoticeIsSentAsTheConsoleUserOnTheirBusAndLeavesNoZombie) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
+    const struct passwd* nobody = getpwnam("nobody");
+    if (nobody == nullptr) GTEST_SKIP() << "no account 'nobody'";
+    const std::string userDir = dir_.file(std::to_string(nobody->pw_uid));
+    ASSERT_EQ(mkdir(userDir.c_str(), 0755), 0);
+    ServiceBus bus(dir_.path(), userDir + "/bus", {});
+    ASSERT_TRUE(bus.ready());
+
+    showNoticeAs(nobody->pw_uid, dir_.path(), Notice{0.0, NoticeLevel::Stop, kHeader, "Outside the allowed hours"});
+    EXPECT_EQ(bus.nextCall(), "notify|Horavel|0||" + kHeader + "|Outside the allowed hours||Byte:2|0|" +
+                                  std::to_string(nobody->pw_uid));
+    // By now the intermediate child has long exited; it must have been reaped.
+    EXPECT_EQ(zombieChildren(), 0);
+}
+
+}  // namespace
+}  // namespace hv
