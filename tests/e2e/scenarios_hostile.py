@@ -1,0 +1,111 @@
+"""The child owns its home directory and so its policy file: whatever it puts there must leave the daemon
+running, must never be read or written through a link, and must never hang a tick."""
+
+import json
+import os
+import signal
+
+from policies import policy
+from registry import scenario
+from sandbox import KID, WORK, check, hold, wait_until
+from scenarios_daemon import new_user_line
+
+ANY_NEW_USER = r"new user : kid - .*"
+
+
+def replace_as_kid(path, make):
+    """Removes whatever is at path and lets make() put the child's own thing there, owned by the child."""
+    if os.path.isdir(path) and not os.path.islink(path):
+        os.rmdir(path)
+    elif os.path.lexists(path):
+        os.unlink(path)
+    make(path)
+    os.lchown(path, KID.uid, KID.gid)
+
+
+def write_bytes(data):
+    def make(path):
+        with open(path, "wb") as f:
+            f.write(data)
+    return make
+
+
+def plant_root_policy(valid):
+    """A root-owned copy of a valid policy outside the child's home: a target the child would love the
+    daemon to read or overwrite."""
+    target = f"{WORK}/root-owned.horavel"
+    with open(target, "wb") as f:
+        f.write(valid)
+    os.chmod(target, 0o600)
+    return target
+
+
+def fingerprint(path):
+    info = os.stat(path)
+    with open(path, "rb") as f:
+        return f.read(), info.st_mtime_ns, info.st_mode
+
+
+@scenario(seconds=70)
+def hostile_policy(box):
+    """Truncated, garbage, oversized, wrongly rooted, a link to a root file, a FIFO, a directory: each is
+    "cannot be read" with a line saying why, the daemon keeps ticking, and a valid policy is taken after."""
+    box.set_settings(status=1, showremain=1)
+    box.install_policy(policy(KID, allowance=30, used=4))
+    box.login(KID, "3")
+    box.start_daemon()
+    log = box.log
+    log.wait_for(new_user_line("kid", 0, 30, 4), timeout=20)
+    with open(KID.policy_path, "rb") as f:
+        valid = f.read()
+    target = plant_root_policy(valid)
+    before = fingerprint(target)
+    wrong_root = box.ctl("encode", "--keyed", "-", stdin=json.dumps({"status": 1}).encode())
+
+    variants = (
+        ("truncated", write_bytes(valid[: len(valid) // 2])),
+        ("garbage", write_bytes(bytes(range(256)) * 16)),
+        ("oversized", write_bytes(valid + b"\0" * (2 << 20))),
+        ("wrongly rooted", write_bytes(wrong_root)),
+        ("linked to a root file", lambda path: os.symlink(target, path)),
+        ("FIFO", os.mkfifo),
+        ("directory", os.mkdir),
+    )
+    for name, make in variants:
+        replace_as_kid(KID.policy_path, make)
+        mark = len(log.messages())
+        box.signal_daemon(signal.SIGHUP)
+        log.wait_for("data loaded for kid", mark, timeout=10)
+        hold(box.daemon_alive, 6, f"the daemon died on a {name} policy file")
+        check(log.find(ANY_NEW_USER, mark) is None, f"a {name} policy file was taken as a policy")
+        reasons = [m for m in log.messages()[mark:] if m != "data loaded for kid"]
+        check(reasons, f"nothing in the log says why the {name} policy file was not read")
+
+    check(fingerprint(target) == before, "the root-owned file behind the link was changed")
+    replace_as_kid(KID.policy_path, write_bytes(valid))
+    mark = len(log.messages())
+    box.signal_daemon(signal.SIGHUP)
+    log.wait_for(new_user_line("kid", 0, 30, 4), mark, timeout=15)
+
+
+@scenario(seconds=85)
+def policy_link_swap(box):
+    """The child swaps its loaded policy file for a link to a root file: the next counted minute replaces
+    the link with a new policy file and leaves the root file untouched."""
+    box.set_settings(status=1)
+    box.install_policy(policy(KID, allowance=30, used=4))
+    box.login(KID, "3")
+    box.start_daemon()
+    box.log.wait_for(new_user_line("kid", 0, 30, 4), timeout=20)
+    with open(KID.policy_path, "rb") as f:
+        target = plant_root_policy(f.read())
+    before = fingerprint(target)
+    replace_as_kid(KID.policy_path, lambda path: os.symlink(target, path))
+
+    def saved_minute():
+        if os.path.islink(KID.policy_path):
+            return None
+        return box.policy(KID)[0]["usage"] == 5
+
+    wait_until(saved_minute, 80, "the counted minute to be saved over the link")
+    check(fingerprint(target) == before, "the daemon wrote through the child's link into a root file")

@@ -1,0 +1,156 @@
+"""The monitors on real resources: time ranges, network ranges on a veth interface, watched applications
+as real processes, and a sleep and wake through logind's PrepareForSleep."""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import time
+
+from policies import policy
+from registry import scenario
+from sandbox import (INTERFACE, INTERFACE_ADDRESS, KID, WORK, check, hhmm, hold, interface_flags,
+                     minute_of_day, read_channel, wait_until)
+from scenarios_daemon import new_user_line
+
+
+def range_around_now(before, after):
+    """A range holding the current minute, kept within the day."""
+    now = minute_of_day()
+    return max(0, now - before), min(1439, now + after)
+
+
+def range_after_now():
+    """A range that does not hold the current minute (nor the next few)."""
+    now = minute_of_day()
+    return (now + 10, now + 20) if now + 20 <= 1439 else (1, now - 10)
+
+
+@scenario(seconds=40)
+def time_range(box):
+    """Inside a range that ends soon: the warning with the minutes left. Outside every range: the range
+    notice naming the range, 15 s, and the session ended."""
+    box.set_settings(status=1, warntime=5, showremain=1, keeplimit=0,
+                     warnmsg="%u: %m minutes left in this range", rangemsg="Computer time is %sr to %er")
+    inside = range_around_now(30, 3)
+    box.install_policy(policy(KID, allowance=0, time_ranges=[inside]))
+    box.login(KID, "3")
+    box.start_daemon()
+    log = box.log
+    log.wait_for(new_user_line("kid", 5, 0, 0), timeout=20)
+    warning = wait_until(lambda: box.notices(), 10, "the range warning")[0]
+    match = re.fullmatch(r"kid: (\d+) minutes left in this range", warning["body"])
+    check(match and int(match.group(1)) in (inside[1] - minute_of_day(), inside[1] - minute_of_day() + 1)
+          and warning["urgency"] == 1, f"the range warning is {warning} for a range ending {hhmm(inside[1])}")
+    record = read_channel()
+    check(record.warn == 1 and record.rmin in (2, 3), f"the channel does not show the range's end: {record}")
+
+    outside = range_after_now()
+    mark = len(log.messages())
+    box.install_policy(policy(KID, allowance=0, time_ranges=[outside]))
+    first_tick = log.wait_for(new_user_line("kid", 5, 0, 0), mark, timeout=10)
+    notice = wait_until(lambda: box.notices()[1:], 10, "the range notice")[0]
+    check(notice["body"] == f"Computer time is {hhmm(outside[0])} to {hhmm(outside[1])}"
+          and notice["urgency"] == 2 and notice["timeout"] == 1000, f"the range notice is {notice}")
+    terminate = log.wait_for(r"terminate loginwindow pid \d+", first_tick, timeout=25)
+    check(log.seconds_between(first_tick, terminate) >= 15, "the logout came less than 15 s after the notice")
+    wait_until(lambda: {"call": "TerminateSession", "session": "3"} in box.logind_records(), 10,
+               "TerminateSession of session 3")
+
+
+@scenario(seconds=35)
+def network_range(box):
+    """Outside the network range the interface goes down, and stays down on every tick; inside a new
+    range it comes back up, and the channel shows the network minutes left."""
+    box.set_settings(status=1, netmon=1, showremain=1)
+    closed = range_after_now()
+    box.install_policy(policy(KID, allowance=0, net_ranges=[closed]))
+    box.login(KID, "3")
+    box.start_daemon()
+    log = box.log
+    log.wait_for(re.escape(f"monitor {INTERFACE} / {INTERFACE_ADDRESS}"), timeout=20)
+    log.wait_for(new_user_line("kid", 0, 0, 0), timeout=10)
+    wait_until(lambda: "UP" not in interface_flags(), 10, f"{INTERFACE} to go down")
+    wait_until(lambda: (r := read_channel()) and r.nmin == -2, 10, "network off (-2) on the channel")
+
+    subprocess.run(["ip", "link", "set", INTERFACE, "up"], check=True)
+    wait_until(lambda: "UP" not in interface_flags(), 12, f"{INTERFACE} to be taken down again by a tick")
+
+    opened = range_around_now(10, 30)
+    mark = len(log.messages())
+    box.install_policy(policy(KID, allowance=0, net_ranges=[opened]))
+    log.wait_for(new_user_line("kid", 0, 0, 0), mark, timeout=10)
+    wait_until(lambda: "UP" in interface_flags(), 10, f"{INTERFACE} to come back up")
+    record = wait_until(lambda: (r := read_channel()) and r.nmin >= 0 and r, 10, "network minutes on the channel")
+    left = opened[1] - minute_of_day()
+    check(record.nmin in (left, left + 1), f"{left} network minutes expected, the channel has {record.nmin}")
+    hold(lambda: "UP" in interface_flags(), 7, f"{INTERFACE} went down inside the network range")
+
+
+def start_as(box, program, user=None):
+    """Starts a long sleep whose command name is program: the process an application would be."""
+    path = f"{WORK}/bin/{program}"
+    if not os.path.exists(path):
+        shutil.copy2("/bin/sleep", path)
+    return box.spawn([path, "1000"], user=user)
+
+
+@scenario(seconds=85)
+def app_limit(box):
+    """A watched application whose minutes are used up is killed in the next application minute when it
+    runs as the console user; a root process of the same name, and a watched application with minutes
+    left, keep running; the running one is counted."""
+    box.set_settings(status=1, appmon=1, warntime=5, appmsg="%a: %l minutes left")
+    box.install_policy(policy(KID, allowance=0, apps=[("hvgame.app", 2, 2), ("hvpaint.app", 30, 0),
+                                                       ("hvidle.app", 30, 0)]))
+    root_game = start_as(box, "hvgame")
+    kid_game = start_as(box, "hvgame", KID)
+    kid_paint = start_as(box, "hvpaint", KID)
+    box.login(KID, "3")
+    box.start_daemon()
+    box.log.wait_for(new_user_line("kid", 5, 0, 0), timeout=20)
+
+    try:
+        status = kid_game.wait(timeout=85)
+    except subprocess.TimeoutExpired:
+        status = None
+    check(status == -signal.SIGTERM, f"kid's hvgame was not ended by SIGTERM (status {status})")
+    time.sleep(1)
+    check(root_game.poll() is None, "root's process of the same name was killed")
+    check(kid_paint.poll() is None, "an application with minutes left was killed")
+    apps = {r["user"]: r["usage"] for r in box.policy(KID) if r["mode"] == "App"}
+    check(apps == {"hvgame.app": 2, "hvpaint.app": 1, "hvidle.app": 0},
+          f"application minutes counted wrongly: {apps}")
+    check(box.notices() == [], f"no application warning was due, yet: {box.notices()}")
+
+
+@scenario(seconds=35)
+def sleep_wake(box):
+    """logind's PrepareForSleep: the delay lock is released for the sleep and taken again on wake, "sleep"
+    and "wake up" are logged, and with "tracksleep" the time asleep is charged to the seconds counter."""
+    box.set_settings(status=1, tracksleep=1, showremain=1)
+    box.install_policy(policy(KID, allowance=30, used=0))
+    box.login(KID, "3")
+    box.start_daemon()
+    log = box.log
+    log.wait_for(new_user_line("kid", 0, 30, 0), timeout=20)
+    inhibits = [r for r in box.logind_records() if r.get("call") == "Inhibit"]
+    check(len(inhibits) == 1 and inhibits[0]["what"] == "sleep" and inhibits[0]["mode"] == "delay",
+          f"the daemon did not take one sleep delay lock: {inhibits}")
+    seen = wait_until(lambda: (r := read_channel()) and r.rsec > 0 and r, 12, "a counted tick")
+    check(seen.rsec % 5 == 0, f"ticks count 5 s each, the record reads {seen}")
+
+    mark = len(log.messages())
+    box.emit_prepare_for_sleep(True)
+    slept = log.wait_for("sleep", mark, timeout=10)
+    wait_until(lambda: {"event": "released", "lock": 1} in box.logind_records(), 10,
+               "the delay lock released so the sleep can go ahead")
+    time.sleep(2.5)
+    box.emit_prepare_for_sleep(False)
+    log.wait_for("wake up", slept, timeout=10)
+    wait_until(lambda: any(r.get("call") == "Inhibit" and r["lock"] == 2 for r in box.logind_records()), 10,
+               "the delay lock taken again after the wake")
+    charged = wait_until(lambda: (r := read_channel()) and r.rsec % 5 != 0 and r, 12, "the sleep to be charged")
+    check(56 <= charged.rsec <= 59 and charged.rmin == 29,
+          f"a 2.5 s sleep should leave 29:5x (2 or 3 s charged), the record reads {charged}")

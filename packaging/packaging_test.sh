@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary root and checks what lands there: every program, the unit (which
+# `systemd-analyze verify` must accept without a single message, with ExecStart pointing at the
+# installed daemon), the autostart entry and the logrotate rule.
+#   packaging_test.sh BUILD_DIR PREFIX BUILD_MENU
+set -euo pipefail
+build=$1 prefix=$2 menu=$3
+
+if ! command -v systemd-analyze >/dev/null; then
+  echo "SKIP: systemd-analyze is not installed"
+  exit 77
+fi
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+
+DESTDIR=$root cmake --install "$build" --prefix "$prefix" >"$root.log" 2>&1 || {
+  cat "$root.log"; rm -f "$root.log"; echo "FAIL: cmake --install"; exit 1; }
+rm -f "$root.log"
+
+status=0
+expect() {
+  if [ ! -e "$root$1" ]; then echo "FAIL: $1 was not installed"; status=1; fi
+}
+for program in horaveld horavelset horavelctl; do expect "$prefix/sbin/$program"; done
+expect "$prefix/lib/systemd/system/horaveld.service"
+expect /etc/logrotate.d/horavel
+expect "$prefix/share/doc/Horavel/README.md"
+if [ "$menu" = ON ]; then
+  expect "$prefix/bin/HoravelMenu"
+  expect /etc/xdg/autostart/horavelmenu.desktop
+fi
+[ $status -eq 0 ] || exit 1
+
+unit_dir=$root/units
+mkdir "$unit_dir"
+sed "s#^ExecStart=.*#ExecStart=$root$prefix/sbin/horaveld#" "$root$prefix/lib/systemd/system/horaveld.service" \
+  >"$unit_dir/horaveld.service"
+grep -qx "ExecStart=$prefix/sbin/horaveld" "$root$prefix/lib/systemd/system/horaveld.service" || {
+  echo "FAIL: the unit does not start $prefix/sbin/horaveld"; exit 1; }
+for setting in Type=forking PIDFile=/var/run/horavel.pid; do
+  grep -qx "$setting" "$unit_dir/horaveld.service" || { echo "FAIL: the unit lacks $setting"; exit 1; }
+done
+for sandboxing in ProtectHome PrivateIPC PrivateDevices PrivateNetwork; do
+  if grep -q "^$sandboxing=" "$unit_dir/horaveld.service"; then
+    echo "FAIL: the unit sets $sandboxing, which cuts the daemon off from homes, the channel or interfaces"
+    exit 1
+  fi
+done
+messages=$(systemd-analyze verify "$unit_dir/horaveld.service" 2>&1) || {
+  echo "$messages"; echo "FAIL: systemd-analyze verify failed"; exit 1; }
+if [ -n "$messages" ]; then
+  echo "$messages"; echo "FAIL: systemd-analyze verify has something to say about the unit"; exit 1
+fi
+echo "PASS: installed tree and unit verified"
