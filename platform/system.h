@@ -84,8 +84,10 @@ public:
     virtual void sleepFor(double seconds) = 0;
 
     // Run loop. Timers repeat every `interval` seconds of monotonic time, the first firing one
-    // interval after creation; they do not run during suspend. Signal handlers run between
-    // callbacks, never inside one. run() returns only when the loop has nothing left to wait for.
+    // interval after creation; they do not run during suspend. The period counts from each
+    // scheduled time; when a callback blocks past later firings, one late firing stands for the
+    // missed ones and the schedule keeps its phase. Signal handlers run between callbacks, never
+    // inside one. run() returns only when the loop has nothing left to wait for.
     virtual void addTimer(double interval, std::function<void()> action) = 0;
     virtual void onSignal(int signo, std::function<void()> action) = 0;
     virtual int run() = 0;

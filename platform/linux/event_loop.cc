@@ -96,7 +96,10 @@ int EventLoop::onSignalInfo(sd_event_source*, const struct signalfd_siginfo*, vo
     return 0;
 }
 
-int EventLoop::run() { return sd_event_loop(event_); }
+int EventLoop::run() {
+    if (timers_.empty() && signals_.empty()) return 0;
+    return sd_event_loop(event_);
+}
 
 void EventLoop::exit(int code) { sd_event_exit(event_, code); }
 

@@ -30,7 +30,8 @@ public:
     // sent before anyone could act on them are dropped, not replayed. Registering the same
     // signal again replaces the action.
     bool onSignal(int signo, std::function<void()> action);
-    // Runs until exit() is called or the loop fails; the exit code, or a negative errno.
+    // Runs until exit() is called or the loop fails; the exit code, or a negative errno. With no
+    // timer and no signal registered there is nothing to wait for: returns 0 at once.
     int run();
     void exit(int code);
 

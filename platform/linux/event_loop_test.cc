@@ -29,6 +29,12 @@ TEST(NextDueTime, CountsFromTheScheduledTimeAndSkipsMissedFirings) {
     EXPECT_EQ(nextDueTime<uint64_t>(5'000'000, 5'000'000, 5'000'100), 10'000'000u);
 }
 
+TEST(EventLoop, RunReturnsAtOnceWithNothingToWaitFor) {
+    auto loop = EventLoop::create();
+    ASSERT_NE(loop, nullptr);
+    EXPECT_EQ(loop->run(), 0);
+}
+
 // Bounded real loops: 20 ms timers, and a guard timer that ends a loop that would otherwise hang.
 class EventLoopTest : public ::testing::Test {
 protected:

@@ -18,8 +18,7 @@ namespace hv {
 
 LinuxSystem::LinuxSystem(Config config) : config_(std::move(config)) {}
 
-// The power connection is attached to the loop and goes first.
-LinuxSystem::~LinuxSystem() { power_.reset(); }
+LinuxSystem::~LinuxSystem() = default;
 
 EventLoop* LinuxSystem::loop() {
     if (!loop_ && !loopFailed_) {

@@ -51,7 +51,7 @@ private:
     Config config_;
     std::unique_ptr<EventLoop> loop_;
     bool loopFailed_ = false;
-    std::unique_ptr<LogindPower> power_;
+    std::unique_ptr<LogindPower> power_;  // attached to loop_, so declared after it: freed first
 };
 
 }  // namespace hv
