@@ -30,10 +30,6 @@ inline constexpr std::string_view kBigEndianSignature = "typedstream";
 inline constexpr int kStreamerVersion = 4;
 inline constexpr int kSystemVersion = 1000;
 
-// Whether s is well-formed UTF-8 (no overlong forms, surrogates or code points past U+10FFFF):
-// NSString's archived form.
-bool isValidUtf8(std::string_view s);
-
 // An NSTimeZone met on its own rather than inside a calendar date. A calendar date keeps just
 // the zone's name; this object lets a lone zone round-trip. No name: the local zone.
 class TimeZoneObject : public Object {

@@ -6,6 +6,7 @@
 #include "foundation/coder.h"
 #include "foundation/typedstream.h"
 #include "foundation/typedstream_format.h"
+#include "foundation/unicode.h"
 
 namespace hv {
 
