@@ -51,6 +51,8 @@ TEST_F(TickTest, WarnsOnTheFiftyFifthMinuteAndLogsOutOnTheSixtieth) {
     EXPECT_EQ(sys.notices[0].timeout, 1.0);
     EXPECT_EQ(sys.notices[0].header, "Wardelin Session Information");
     EXPECT_EQ(sys.notices[0].message, "5 minutes left");
+    EXPECT_EQ(published()[2], 0) << "published before the warning step";
+    tick();
     EXPECT_EQ(published()[2], 1);
 
     tickUntil([&] { return monitor->umin == 59; });
@@ -72,9 +74,10 @@ TEST_F(TickTest, WarnsOnTheFiftyFifthMinuteAndLogsOutOnTheSixtieth) {
 TEST_F(TickTest, LogoutRepeatsEveryTickWhileTheAllowanceIsUsedUp) {
     sys.logindReachable = false;  // the session survives, so the daemon keeps trying
     kidWith(30, 30);
-    tick();
-    tick();
-    tick();
+    // Ticks run directly: each one blocks for the 15-second wait.
+    monitor->userMonitor();
+    monitor->userMonitor();
+    monitor->userMonitor();
     EXPECT_EQ(countLog("logout - allowed 30 min - used today 30 min"), 3u);
     EXPECT_EQ(sys.sleeps.size(), 3u);
     const std::string kill = "kill " + std::to_string(session.leader);
