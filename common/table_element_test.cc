@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "foundation/keyed_archive.h"
+#include "foundation/typedstream.h"
+
 namespace hv {
 namespace {
 
@@ -304,6 +307,160 @@ TEST(TableElement, RecordAtGivesOnlyRecords) {
     EXPECT_EQ(recordAt(list, 3), nullptr);
     EXPECT_EQ(recordAt(list, 4), nullptr);
     EXPECT_EQ(recordAt(list, static_cast<size_t>(-1)), nullptr);
+}
+
+}  // namespace
+}  // namespace hv
+
+namespace hv {
+namespace {
+
+// The 18 values as the record archives them.
+std::vector<Value> archived(const TableElement& e) {
+    ListCoder coder;
+    e.encodeWithCoder(coder);
+    return coder.values;
+}
+
+Array samplePolicy() {
+    ListDecoder full(fullValues());
+    auto limit = TableElement::initWithCoder(full);
+    limit->setMmode("Limit");
+
+    auto rangeStart = std::make_shared<TableElement>();  // defaults: integers, no strings
+    ListDecoder absent(std::vector<Value>(18));
+    auto bare = TableElement::initWithCoder(absent);  // every value absent, mode included
+    auto app = std::make_shared<TableElement>();
+    app->setUser("Safari.app");
+    app->setMmode("App");
+    app->setMonday(Value::real(30.0));
+    app->setManset(1);
+    app->setDate(Value(Date{1.0, false, std::nullopt, std::nullopt}));
+    return {Value(std::shared_ptr<Object>(limit)), Value(std::shared_ptr<Object>(rangeStart)),
+            Value(std::shared_ptr<Object>(bare)), Value(std::shared_ptr<Object>(app))};
+}
+
+void expectSameRecords(const Value& decoded, const Array& original) {
+    ASSERT_NE(decoded.array(), nullptr);
+    ASSERT_EQ(decoded.array()->size(), original.size());
+    for (size_t i = 0; i < original.size(); ++i) {
+        auto got = recordAt(*decoded.array(), i);
+        ASSERT_NE(got, nullptr) << i;
+        EXPECT_EQ(archived(*got), archived(*recordAt(original, i))) << "record " << i;
+    }
+}
+
+class TableElementArchive : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { registerTableElement(); }
+};
+
+TEST_F(TableElementArchive, PolicyListRoundTripsThroughTheTypedstream) {
+    const Array policy = samplePolicy();
+    const auto stream = typedstreamArchive(Value(policy));
+    ASSERT_TRUE(stream.has_value());
+    const DecodeResult r = typedstreamUnarchive(*stream);
+    ASSERT_TRUE(r.ok()) << r.error->message;
+    expectSameRecords(r.value, policy);
+    EXPECT_TRUE(recordAt(*r.value.array(), 2)->mmode().isNil());
+    // Numbers keep their type through the stream.
+    EXPECT_EQ(recordAt(*r.value.array(), 0)->quota().integerValue()->encoding, 'q');
+    EXPECT_EQ(recordAt(*r.value.array(), 3)->monday(), Value::real(30.0));
+}
+
+TEST_F(TableElementArchive, PolicyListRoundTripsThroughTheKeyedArchive) {
+    const Array policy = samplePolicy();
+    const auto file = keyedArchive(Value(policy));
+    ASSERT_TRUE(file.has_value());
+    const DecodeResult r = keyedUnarchive(*file);
+    ASSERT_TRUE(r.ok()) << r.error->message;
+    expectSameRecords(r.value, policy);
+    EXPECT_TRUE(recordAt(*r.value.array(), 2)->path().isNil());
+}
+
+// Writes any 18 values in the record's positional form, under a class name as long as
+// "TableElement" so that the stream can be renamed to it byte for byte.
+class RawRecord : public Object {
+public:
+    std::string_view className() const override { return "RawRecord123"; }
+    std::vector<Value> values;
+};
+
+std::string recordStream(std::vector<Value> values) {
+    static const bool registered = [] {
+        ClassCoding coding;
+        coding.classChain = {"RawRecord123", "NSObject"};
+        coding.encode = [](const Object& o, Coder& c) {
+            for (const Value& v : static_cast<const RawRecord&>(o).values) c.encodeObject(v);
+        };
+        coding.decode = [](Decoder&) -> std::shared_ptr<Object> { return nullptr; };
+        ClassRegistry::add(coding);
+        return true;
+    }();
+    EXPECT_TRUE(registered);
+    auto raw = std::make_shared<RawRecord>();
+    raw->values = std::move(values);
+    std::string stream = *typedstreamArchive(Value(Array{Value(std::shared_ptr<Object>(raw))}));
+    const size_t at = stream.find("RawRecord123");
+    stream.replace(at, 12, "TableElement");
+    return stream;
+}
+
+TEST_F(TableElementArchive, InstallInputInAnyNumberFormComesOutAsIntegersAndBoolean) {
+    struct Form {
+        const char* name;
+        Value range, manset;
+        int32_t ranges;
+        bool mansetOn;
+    };
+    const Form forms[] = {
+        {"real", Value::real(3.0, 'f'), Value::real(0.5), 3, true},
+        {"boolean", Value::boolean(true), Value::boolean(false), 1, false},
+        {"string", Value("2"), Value("YES"), 2, true},
+        {"char", Value::integer(4, 'c'), Value::integer(0, 'c'), 4, false},
+        {"long long", Value::integer(5, 'q'), Value::integer(7, 'q'), 5, true},
+    };
+    for (const Form& f : forms) {
+        SCOPED_TRACE(f.name);
+        std::vector<Value> v = fullValues();
+        v[kRange] = f.range;
+        v[kNrange] = f.range;
+        v[kManset] = f.manset;
+        const DecodeResult in = typedstreamUnarchive(recordStream(v));
+        ASSERT_TRUE(in.ok()) << in.error->message;
+        auto e = recordAt(*in.value.array(), 0);
+        ASSERT_NE(e, nullptr);
+
+        // What horavelset then writes as the policy file.
+        const DecodeResult out = keyedUnarchive(*keyedArchive(in.value));
+        ASSERT_TRUE(out.ok()) << out.error->message;
+        const std::vector<Value> written = archived(*recordAt(*out.value.array(), 0));
+        EXPECT_EQ(written[kRange], Value::integer(f.ranges));
+        EXPECT_EQ(written[kNrange], Value::integer(f.ranges));
+        EXPECT_EQ(written[kManset], Value::boolean(f.mansetOn));
+        EXPECT_EQ(written[kUser], Value("kid"));
+        EXPECT_EQ(written[kPath], Value("/home/kid/.horavel"));
+    }
+}
+
+TEST_F(TableElementArchive, RecordOfUnusableKindsFailsTheWholeDecode) {
+    std::vector<Value> v = fullValues();
+    v[kScript] = Value(Array{"rm", "-rf"});
+    const DecodeResult r = typedstreamUnarchive(recordStream(v));
+    ASSERT_FALSE(r.ok());
+    EXPECT_NE(r.error->message.find("TableElement"), std::string::npos) << r.error->message;
+
+    v = fullValues();
+    v[kUser] = Value::integer(501);
+    const auto file = keyedArchive(Value(Array{Value(std::shared_ptr<Object>([&] {
+        auto raw = std::make_shared<RawRecord>();
+        raw->values = v;
+        return raw;
+    }()))}));
+    ASSERT_TRUE(file.has_value());
+    std::string renamed = *file;
+    renamed.replace(renamed.find("RawRecord123"), 12, "TableElement");
+    EXPECT_FALSE(keyedUnarchive(renamed).ok());
 }
 
 }  // namespace
