@@ -1,7 +1,67 @@
+#include <algorithm>
+#include <string_view>
+
+#include "common/table_element.h"
 #include "daemon/monitor.h"
 
 namespace hv {
+namespace {
 
-void Monitor::checkApps() {}
+constexpr std::string_view kAppSuffix = ".app";
+// The kernel keeps 15 characters of a command name; longer names are compared as it keeps them,
+// so that an application with a long name is still found.
+constexpr size_t kCommLength = 15;
+
+bool isAppRecord(const std::shared_ptr<TableElement>& record) {
+    const std::string* mode = record ? record->mmode().string() : nullptr;
+    return mode && *mode == "App";
+}
+
+}  // namespace
+
+// Application minutes pass every 13th call (65 seconds at the 5-second tick). In each, every
+// application record is examined: a running application is counted while its allowance lasts,
+// warned about when few minutes are left, and terminated once they are used up.
+void Monitor::checkApps() {
+    bool anyApp = false;
+    for (size_t i = 0; i < userlist.size() && !anyApp; ++i)
+        anyApp = isAppRecord(recordAt(userlist, i));
+    if (!anyApp) return;
+
+    auminsec += 5;
+    if (auminsec <= 60) return;
+    auminsec = 0;
+
+    const int day = calendarDate().dayOfWeek();
+    for (size_t i = 0; i < userlist.size(); ++i) {
+        auto record = recordAt(userlist, i);
+        if (!isAppRecord(record)) continue;
+        // A record without a name, or whose name is not an application bundle's, names no process.
+        const std::string* name = record->user().string();
+        if (!name) continue;
+        const size_t suffix = name->find(kAppSuffix);
+        if (suffix == std::string::npos || suffix == 0) continue;
+        const std::string base = name->substr(0, std::min(suffix, kCommLength));
+
+        appname = *name;
+        const int32_t pid = findProcess(base, user);
+        if (pid == 0) continue;
+
+        const int32_t used = record->usage().intValue();
+        const int32_t allowed = record->day(day).intValue();
+        if (allowed <= 0) continue;
+
+        if (used >= allowed) system.runShell("kill " + std::to_string(pid));
+        if (static_cast<uint32_t>(used) + warntime >= static_cast<uint32_t>(allowed)) {
+            armin = static_cast<uint32_t>(allowed) - static_cast<uint32_t>(used);
+            if (armin != 0) {
+                makeMessage(appwarn);
+                if (!appwarndone) showCautionNotice();
+                appwarndone = warnonce == 1;
+            }
+        }
+        if (used < allowed) updateUser(user, static_cast<int32_t>(i));
+    }
+}
 
 }  // namespace hv

@@ -2,7 +2,21 @@
 
 namespace hv {
 
-void Monitor::sleepNotification(PowerEvent) {}
+// The sleep is let go at once; its length is charged by the tick when "tracksleep" is on.
+void Monitor::sleepNotification(PowerEvent event) {
+    switch (event) {
+        case PowerEvent::WillSleep:
+            sleepStart = calendarDate();
+            system.allowPowerChange();
+            logIt("sleep");
+            break;
+        case PowerEvent::HasPoweredOn:
+            sleepEnd = calendarDate();
+            wasSleeping = true;
+            logIt("wake up");
+            break;
+    }
+}
 
 void Monitor::watchEnable() {
     logIt("enabled");

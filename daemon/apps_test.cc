@@ -1,0 +1,200 @@
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "daemon/monitors_fixture.h"
+
+namespace hv::test {
+namespace {
+
+class AppsTest : public MonitorsTest {
+  protected:
+    Monitor& withApps(const std::vector<std::shared_ptr<TableElement>>& apps) {
+        std::vector<std::shared_ptr<TableElement>> records = {limitRecord(0, 0)};
+        records.insert(records.end(), apps.begin(), apps.end());
+        Monitor& m = monitorWith(records);
+        m.appwarn = "%a:%l";
+        m.timeout = 0.0f;
+        sys.setTime(sunday(15, 0));
+        return m;
+    }
+
+    pid_t run(const std::string& comm) { return sys.addProcess(sys.session->uid, comm); }
+
+    int32_t used(Monitor& m, size_t index) {
+        return recordAt(m.userlist, index)->usage().intValue();
+    }
+
+    // One application minute: twelve calls that only count seconds, then the one that works.
+    void appMinute(Monitor& m) {
+        const size_t commands = sys.commands.size(), notices = sys.notices.size();
+        const size_t writes = sys.atomicWrites.size();
+        for (int i = 0; i < 12; ++i) m.checkApps();
+        EXPECT_EQ(m.auminsec, 60u);
+        EXPECT_EQ(sys.commands.size(), commands);
+        EXPECT_EQ(sys.notices.size(), notices);
+        EXPECT_EQ(sys.atomicWrites.size(), writes);
+        m.checkApps();
+        EXPECT_EQ(m.auminsec, 0u);
+    }
+
+    std::vector<std::string> warnings() const {
+        std::vector<std::string> texts;
+        for (const Notice& n : sys.notices) {
+            EXPECT_EQ(n.level, NoticeLevel::Caution);
+            EXPECT_EQ(n.timeout, 0.0);
+            texts.push_back(n.message);
+        }
+        return texts;
+    }
+};
+
+struct AppCase {
+    const char* name;
+    Value allowed;
+    Value usage;
+    bool running;
+    int32_t usedAfter;
+    bool killed;
+    std::vector<std::string> warnings;
+};
+
+class AppMinute : public AppsTest, public ::testing::WithParamInterface<AppCase> {};
+
+TEST_P(AppMinute, CountsWarnsAndTerminates) {
+    const AppCase& c = GetParam();
+    Monitor& m = withApps({appRecord("Name.app", c.allowed, c.usage)});
+    const pid_t pid = c.running ? run("Name") : 0;
+
+    appMinute(m);
+
+    EXPECT_EQ(used(m, 1), c.usedAfter);
+    EXPECT_EQ(sys.commands, c.killed ? std::vector<std::string>{"kill " + std::to_string(pid)}
+                                     : std::vector<std::string>{});
+    EXPECT_EQ(warnings(), c.warnings);
+    const bool counted = c.usedAfter != c.usage.intValue();
+    EXPECT_EQ(sys.atomicWrites,
+              counted ? std::vector<std::string>{policyPath()} : std::vector<std::string>{});
+    EXPECT_TRUE(monitorLog().empty());
+}
+
+const Value k30 = Value::integer(30, 'i');
+
+INSTANTIATE_TEST_SUITE_P(
+    ThirtyMinutes, AppMinute,
+    ::testing::Values(
+        AppCase{"used24", k30, Value::integer(24, 'i'), true, 25, false, {}},
+        AppCase{"used25", k30, Value::integer(25, 'i'), true, 26, false, {"Name.app:5"}},
+        AppCase{"used29", k30, Value::integer(29, 'i'), true, 30, false, {"Name.app:1"}},
+        AppCase{"used30", k30, Value::integer(30, 'i'), true, 30, true, {}},
+        AppCase{"lowered", k30, Value::integer(32, 'i'), true, 32, true, {"Name.app:-2"}},
+        AppCase{"notRunning", k30, Value::integer(29, 'i'), false, 29, false, {}},
+        AppCase{"value0", Value::integer(0, 'i'), Value::integer(3, 'i'), true, 3, false, {}},
+        AppCase{"negative", Value::integer(-5, 'i'), Value::integer(3, 'i'), true, 3, false, {}},
+        AppCase{"absentUsage", k30, Value(), true, 1, false, {}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(AppsTest, WarnsEveryMinuteOfTheLastFiveThenTerminates) {
+    Monitor& m = withApps({appRecord("Name.app", k30, Value::integer(24, 'i'))});
+    const pid_t pid = run("Name");
+    for (int minute = 0; minute < 8; ++minute) appMinute(m);
+    EXPECT_EQ(warnings(), (std::vector<std::string>{"Name.app:5", "Name.app:4", "Name.app:3",
+                                                    "Name.app:2", "Name.app:1"}));
+    EXPECT_EQ(used(m, 1), 30);
+    const std::string kill = "kill " + std::to_string(pid);
+    EXPECT_EQ(sys.commands, (std::vector<std::string>{kill, kill}));
+    EXPECT_FALSE(m.appwarndone);
+}
+
+TEST_F(AppsTest, WarnonceShowsOnlyTheFirstWarningOfAnyApplication) {
+    Monitor& m = withApps({appRecord("A.app", k30, Value::integer(26, 'i')),
+                           appRecord("B.app", k30, Value::integer(27, 'i'))});
+    m.warnonce = 1;
+    run("A");
+    run("B");
+    appMinute(m);
+    appMinute(m);
+    EXPECT_EQ(warnings(), std::vector<std::string>{"A.app:4"});
+    EXPECT_TRUE(m.appwarndone);
+    EXPECT_EQ(m.message, "B.app:2");  // expanded, not shown
+}
+
+TEST_F(AppsTest, TwoRecordsInOneMinuteInListOrder) {
+    Monitor& m = withApps({appRecord("B.app", k30, Value::integer(1, 'i')),
+                           appRecord("A.app", k30, Value::integer(28, 'i'))});
+    run("A");
+    run("B");
+    appMinute(m);
+    EXPECT_EQ(used(m, 1), 2);
+    EXPECT_EQ(used(m, 2), 29);
+    EXPECT_EQ(sys.atomicWrites.size(), 2u);
+    EXPECT_EQ(m.appname, "A.app");
+    // The saved file holds both counts.
+    const auto saved = savedPolicy();
+    ASSERT_EQ(saved.size(), 3u);
+    EXPECT_EQ(saved[1]->usage().intValue(), 2);
+    EXPECT_EQ(saved[2]->usage().intValue(), 29);
+}
+
+TEST_F(AppsTest, ProcessNameIsTheTextBeforeTheFirstDotApp) {
+    Monitor& m = withApps({appRecord("A.apple.app", k30, Value::integer(0, 'i'))});
+    run("A.apple");
+    appMinute(m);
+    EXPECT_EQ(used(m, 1), 0);
+    run("A");
+    appMinute(m);
+    EXPECT_EQ(used(m, 1), 1);
+    EXPECT_EQ(m.appname, "A.apple.app");
+}
+
+TEST_F(AppsTest, ALongNameMatchesTheKernelsFifteenCharacters) {
+    Monitor& m = withApps({appRecord("VeryLongApplicationName.app", k30, Value::integer(30, 'i'))});
+    const pid_t pid = run("VeryLongApplica");
+    appMinute(m);
+    EXPECT_EQ(sys.commands, std::vector<std::string>{"kill " + std::to_string(pid)});
+}
+
+TEST_F(AppsTest, OnlyTheConsoleUsersProcessesCount) {
+    Monitor& m = withApps({appRecord("Name.app", k30, Value::integer(30, 'i'))});
+    sys.addProcess(0, "Name");
+    const pid_t first = run("Name");
+    run("Name");
+    appMinute(m);
+    EXPECT_EQ(sys.commands, std::vector<std::string>{"kill " + std::to_string(first)});
+}
+
+TEST_F(AppsTest, RecordsWithoutAnApplicationNameAreSkipped) {
+    Monitor& m = withApps({appRecord(Value(), k30, Value::integer(0, 'i')),
+                           appRecord("Plain", k30, Value::integer(0, 'i')),
+                           appRecord(".app", k30, Value::integer(0, 'i')),
+                           appRecord(Value::integer(7), k30, Value::integer(0, 'i')),
+                           appRecord("Name.app", k30, Value::integer(0, 'i'))});
+    run("Plain");
+    run("");
+    run("Name");
+    appMinute(m);
+    for (size_t i = 1; i <= 4; ++i) EXPECT_EQ(used(m, i), 0) << i;
+    EXPECT_EQ(used(m, 5), 1);
+}
+
+TEST_F(AppsTest, WithoutApplicationRecordsTheCounterStandsStill) {
+    Monitor& m = withApps({});
+    m.userlist.push_back(Value("not a record"));
+    for (int i = 0; i < 20; ++i) m.checkApps();
+    EXPECT_EQ(m.auminsec, 0u);
+}
+
+TEST_F(AppsTest, ReadsTodaysWeekday) {
+    auto app = appRecord("Name.app", k30, Value::integer(10, 'i'));
+    setDay(*app, 1, Value::integer(10, 'i'));  // Monday: used up
+    Monitor& m = withApps({app});
+    const pid_t pid = run("Name");
+    sys.setTime(utc(2026, 12, 7, 9, 0));
+    appMinute(m);
+    EXPECT_EQ(sys.commands, std::vector<std::string>{"kill " + std::to_string(pid)});
+    EXPECT_EQ(used(m, 1), 10);
+}
+
+}  // namespace
+}  // namespace hv::test
