@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 
@@ -16,9 +17,13 @@ namespace {
 // machine more than the timers themselves ask for.
 constexpr uint64_t kAccuracyUsec = 1000;
 
+// Far beyond any period the daemon asks for, and far from overflowing when added to a
+// monotonic timestamp.
+constexpr double kLongestInterval = 1e12;
+
 uint64_t toUsec(double seconds) {
     if (!(seconds > 0)) return 1;
-    return static_cast<uint64_t>(std::llround(seconds * 1e6));
+    return static_cast<uint64_t>(std::llround(std::min(seconds, kLongestInterval) * 1e6));
 }
 
 }  // namespace
