@@ -409,6 +409,23 @@ TEST_F(KeyedArchiveTest, MalformedArchivesFailCleanly) {
     EXPECT_TRUE(keyedUnarchive(archiveOf(nestedArrayObjects(64), Value(Uid{2}))).ok());
 }
 
+// Whatever the archiver accepts, the unarchiver reads back: the two agree on the nesting limit.
+TEST_F(KeyedArchiveTest, ArchiverKeepsToTheReadersNestingLimit) {
+    const auto nest = [](Value inner, int levels) {
+        for (int i = 0; i < levels; ++i) inner = Value(Array{inner});
+        return inner;
+    };
+    // A string is stored directly; a date or a null is an object, one level of its own.
+    const std::pair<Value, int> cases[] = {
+        {Value("leaf"), 64}, {Value(Date{1.0, true, "GMT", "%d"}), 63}, {Value(Null{}), 63}};
+    for (const auto& [leaf, levels] : cases) {
+        const auto fits = keyedArchive(nest(leaf, levels));
+        ASSERT_TRUE(fits) << levels;
+        EXPECT_TRUE(keyedUnarchive(*fits).ok());
+        EXPECT_FALSE(keyedArchive(nest(leaf, levels + 1)));
+    }
+}
+
 TEST_F(KeyedArchiveTest, CorruptedArchivesNeverCrash) {
     const auto bytes = keyedArchive(Value(Array{Value(std::shared_ptr<Object>(workedExampleRecord())),
                                                 Value(Dictionary{{Value("k"), Value(Data{1})}})}));

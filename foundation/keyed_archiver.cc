@@ -41,7 +41,9 @@ public:
     // The UID of v in $objects, encoding it on first sight; nullopt when v cannot be archived.
     std::optional<uint64_t> encode(const Value& v, int depth) {
         if (failed_) return std::nullopt;
-        if (depth > DecodeLimits{}.maxDepth) return fail();
+        // The reader's limits: an object stored as a dictionary is one more level of nesting.
+        const int maxDepth = DecodeLimits{}.maxDepth;
+        if (depth > maxDepth || (depth == maxDepth && !isDirect(v) && !v.isNil())) return fail();
         switch (v.kind()) {
             case Value::Kind::Nil:
                 return kNilUid;
@@ -71,6 +73,10 @@ public:
     }
 
 private:
+    static bool isDirect(const Value& v) {
+        return v.string() || v.isNumber() || v.data();
+    }
+
     std::optional<uint64_t> fail() {
         failed_ = true;
         return std::nullopt;

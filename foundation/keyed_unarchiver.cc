@@ -353,7 +353,6 @@ private:
             fail("NS.timezone is not a time zone");
             return std::nullopt;
         }
-        height = std::max(height, 1);
         zones_.emplace(uid, name);
         return name;
     }
