@@ -1,0 +1,59 @@
+#pragma once
+
+// The JSON form of archived values, for reading and writing archives by hand:
+//   strings, booleans and nil as themselves; integers as JSON integers; reals always with a
+//   fraction or exponent (1.0), or {"$real": "nan"|"inf"|"-inf"}; dates as
+//   {"$date": "2026-12-07T08:30:00+01:00"} (ISO 8601 with offset, fractional seconds kept), plus
+//   "$timeZone" (a name or null) and optionally "$format" for a calendar date; data as
+//   {"$data": "<base64>"}; NSNull as {"$null": true}; arrays and dictionaries as themselves, a
+//   dictionary key that begins with "$" written with one more "$"; a TableElement as
+//   {"$class": "TableElement", "user": ..., ..., "date": ...} with all 18 fields present.
+// Both directions are bounded: at most 64 levels and 100,000 values, so a small archive whose
+// shared references would expand exponentially is refused instead of printed.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "foundation/value.h"
+
+namespace hv {
+
+using Json = nlohmann::ordered_json;
+
+struct JsonError {
+    std::string message;  // one line: what is wrong and where (a JSON pointer or a byte offset)
+};
+
+struct ToJsonResult {
+    Json json;
+    std::optional<JsonError> error;
+};
+
+struct FromJsonResult {
+    Value value;
+    std::optional<JsonError> error;
+};
+
+struct JsonParse {
+    Json json;
+    std::optional<JsonError> error;
+};
+
+// Parses text of at most 1 MiB; a syntax error names its byte offset.
+JsonParse parseJsonText(std::string_view text);
+
+ToJsonResult toJson(const Value& value);
+FromJsonResult fromJson(const Json& json);
+// parseJsonText, then fromJson.
+FromJsonResult parseJsonValue(std::string_view text);
+
+// ISO 8601 with the numeric offset of the zone in force at that moment: the zone named by a
+// "GMT+hhmm" style name, else the local time zone. Fractional seconds appear only when present.
+std::string formatIsoDate(double secondsSince2001, const std::optional<std::string>& timeZone);
+// "YYYY-MM-DDTHH:MM:SS[.fraction](Z|+hh:mm|+hhmm)" to seconds since 2001; nullopt otherwise.
+std::optional<double> parseIsoDate(std::string_view text);
+
+}  // namespace hv

@@ -1,0 +1,103 @@
+// horavelctl: the administrator's tool. Reads and writes the archive formats as JSON, shows and
+// changes the settings and an account's policy (through horavelset, which tells the daemon), and
+// reports the daemon's state.
+
+#include <unistd.h>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "common/table_element.h"
+#include "platform/config.h"
+#include "platform/linux/console.h"
+#include "tools/archive_io.h"
+#include "tools/install_runner.h"
+#include "tools/policy_command.h"
+#include "tools/settings_command.h"
+#include "tools/status_command.h"
+
+namespace {
+
+bool requireRoot(const char* what) {
+    if (::geteuid() == 0) return true;
+    std::cerr << "horavelctl " << what << ": must be run as root (it installs files and signals the daemon)\n";
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    hv::registerTableElement();
+    const hv::Config config;
+
+    CLI::App app{"horavelctl: administer Horavel (archives, settings, policies, status)"};
+    app.require_subcommand(1);
+
+    std::string file = "-";
+    auto* decode = app.add_subcommand(
+        "decode", "Print a keyed archive, typedstream or property list (told apart by its bytes) as JSON");
+    decode->add_option("file", file, "The file to read, - for standard input")->capture_default_str();
+
+    bool keyed = false, typedstream = false, xml = false;
+    auto* encode = app.add_subcommand("encode", "Write JSON (as decode prints it) in one of the formats");
+    auto* formats = encode->add_option_group("format", "the format to write");
+    formats->add_flag("--keyed", keyed, "keyed archive (binary property list), as policy files are");
+    formats->add_flag("--typedstream", typedstream, "typedstream, as horavelset reads");
+    formats->add_flag("--xml", xml, "XML property list, as the settings file is");
+    formats->require_option(1);
+    encode->add_option("file", file, "The JSON file to read, - for standard input")->capture_default_str();
+
+    auto* settings = app.add_subcommand("settings", "Show or change the system-wide settings");
+    settings->require_subcommand(1);
+    auto* settingsShow = settings->add_subcommand("show", "Print every setting");
+    std::vector<std::string> assignments;
+    auto* settingsSet = settings->add_subcommand(
+        "set", "Change settings (KEY=VALUE...) and have the daemon reload them; numbers for status, "
+               "keeplimit, warntime, warnonce, showremain, hideremain, diskmon, netmon, appmon, "
+               "diskmontime, tracksleep, notimeout; text for warnmsg, appmsg, rangemsg, logoutmsg, diskmsg");
+    settingsSet->add_option("assignments", assignments, "KEY=VALUE pairs")->required();
+
+    auto* policy = app.add_subcommand("policy", "Show or install an account's policy");
+    policy->require_subcommand(1);
+    std::string user;
+    bool asJson = false;
+    auto* policyShow = policy->add_subcommand("show", "Print an account's rules and today's usage");
+    policyShow->add_option("user", user, "The account's short name")->required();
+    policyShow->add_flag("--json", asJson, "Print the rules in the JSON form that policy set reads");
+    auto* policySet = policy->add_subcommand(
+        "set", "Install an account's policy from a JSON file (see POLICY_FORMAT.md) and have the daemon reload it");
+    policySet->add_option("user", user, "The account's short name")->required();
+    policySet->add_option("file", file, "The JSON policy, - for standard input")->required();
+
+    app.add_subcommand("status", "Say whether the daemon runs, whether monitoring is on, who is at the "
+                                 "console and what time is left (exit status 3 when the daemon is not running)");
+
+    CLI11_PARSE(app, argc, argv);
+
+    if (decode->parsed()) return hv::runDecode(file, std::cout, std::cerr);
+    if (encode->parsed()) {
+        auto format = keyed ? hv::ArchiveFormat::KeyedArchive
+                            : typedstream ? hv::ArchiveFormat::Typedstream : hv::ArchiveFormat::PropertyList;
+        return hv::runEncode(format, file, std::cout, std::cerr);
+    }
+    if (settingsShow->parsed()) return hv::runSettingsShow(config, std::cout, std::cerr);
+    if (settingsSet->parsed()) {
+        if (!requireRoot("settings set")) return 1;
+        return hv::runSettingsSet(config, assignments, hv::horavelsetInstaller(), std::cout, std::cerr);
+    }
+    if (policyShow->parsed()) return hv::runPolicyShow(config, user, asJson, std::cout, std::cerr);
+    if (policySet->parsed()) {
+        if (!requireRoot("policy set")) return 1;
+        return hv::runPolicySet(config, user, file, hv::horavelsetInstaller(), std::cout, std::cerr);
+    }
+    return hv::runStatus(
+        config,
+        [] {
+            auto session = hv::activeConsoleSession();
+            return session ? std::optional<std::string>(session->userName) : std::nullopt;
+        },
+        std::cout);
+}

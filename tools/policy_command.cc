@@ -1,0 +1,130 @@
+#include "tools/policy_command.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+
+#include <ostream>
+
+#include "foundation/keyed_archive.h"
+#include "foundation/typedstream.h"
+#include "platform/linux/files.h"
+#include "tools/policy.h"
+#include "tools/read_input.h"
+
+namespace hv {
+namespace {
+
+constexpr size_t kMaxPolicyFile = 1 << 20;
+
+bool knownUser(const std::string& user) {
+    return !user.empty() && user.find('/') == std::string::npos && ::getpwnam(user.c_str()) != nullptr;
+}
+
+struct LoadedPolicy {
+    Array records;
+    bool missing = false;
+    std::optional<std::string> error;
+};
+
+LoadedPolicy loadPolicy(const std::string& path) {
+    LoadedPolicy loaded;
+    ReadResult file = readRegularFile(path, kMaxPolicyFile);
+    if (file.missing) {
+        loaded.missing = true;
+        return loaded;
+    }
+    if (!file.bytes) {
+        loaded.error = path + ": " + file.error;
+        return loaded;
+    }
+    DecodeResult decoded = keyedUnarchive(*file.bytes);
+    if (!decoded.ok()) {
+        loaded.error = path + ": not a valid policy file: " + decoded.error->message + " at byte offset " +
+                       std::to_string(decoded.error->offset);
+        return loaded;
+    }
+    if (!decoded.value.array()) {
+        loaded.error = path + ": not a valid policy file: its root is not a list";
+        return loaded;
+    }
+    loaded.records = *decoded.value.array();
+    return loaded;
+}
+
+}  // namespace
+
+int runPolicyShow(const Config& config, const std::string& user, bool asJson, std::ostream& out,
+                  std::ostream& err) {
+    if (!knownUser(user)) {
+        err << "horavelctl policy: no such user \"" << user << "\"\n";
+        return 1;
+    }
+    const std::string path = config.policyPath(user);
+    LoadedPolicy loaded = loadPolicy(path);
+    if (loaded.missing) {
+        if (asJson) {
+            out << policyToJson(Policy{}).dump(2) << "\n";
+        } else {
+            out << user << " has no policy (" << path << " does not exist): no limits apply.\n";
+        }
+        return 0;
+    }
+    if (loaded.error) {
+        err << "horavelctl policy: " << *loaded.error << "\n";
+        return 1;
+    }
+    RecordsParse parsed = recordsToPolicy(loaded.records);
+    if (parsed.error) {
+        err << "horavelctl policy: " << path << ": " << *parsed.error << "\n";
+        return 1;
+    }
+    if (asJson) {
+        out << policyToJson(parsed.policy).dump(2) << "\n";
+    } else {
+        out << renderPolicy(user, path, loaded.records, parsed.policy);
+    }
+    return 0;
+}
+
+int runPolicySet(const Config& config, const std::string& user, const std::string& file,
+                 const Installer& installer, std::ostream& out, std::ostream& err) {
+    if (!knownUser(user)) {
+        err << "horavelctl policy: no such user \"" << user << "\"\n";
+        return 1;
+    }
+    InputResult input = readInput(file);
+    if (!input.bytes) {
+        err << "horavelctl policy: " << input.error << "\n";
+        return 1;
+    }
+    PolicyParse parsed = parsePolicyText(*input.bytes);
+    if (parsed.error) {
+        err << "horavelctl policy: " << (file == "-" ? "standard input" : file) << ": " << *parsed.error << "\n";
+        return 1;
+    }
+    const std::string home = config.homeRoot + "/" + user;
+    struct stat st {};
+    if (::stat(home.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        err << "horavelctl policy: " << user << " has no folder " << home << " to keep the policy in\n";
+        return 1;
+    }
+    const std::string path = config.policyPath(user);
+    // Today's counts carry over, so a changed rule does not hand out a fresh allowance; a file
+    // that cannot be read has none to give.
+    LoadedPolicy current = loadPolicy(path);
+    Usage usage = current.error ? Usage{} : usageOf(current.records);
+    Array records = policyToRecords(parsed.policy, user, path, usage);
+    auto archive = typedstreamArchive(Value(std::move(records)));
+    if (!archive) {
+        err << "horavelctl policy: the policy could not be archived\n";
+        return 1;
+    }
+    if (auto failure = installer(*archive)) {
+        err << "horavelctl policy: " << *failure << "\n";
+        return 1;
+    }
+    out << "Policy of " << user << " installed in " << path << ".\n";
+    return 0;
+}
+
+}  // namespace hv

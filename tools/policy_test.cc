@@ -1,0 +1,259 @@
+#include "tools/policy.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "foundation/calendar_date.h"
+#include "foundation/keyed_archive.h"
+#include "installtool/install.h"
+#include "platform/linux/test_dir.h"
+#include "tools/policy_command.h"
+
+namespace hv {
+namespace {
+
+constexpr const char* kExample = R"({
+  "allowance": {"all": 90, "weekend": 180, "fri": 120},
+  "ranges": [
+    {"day": "weekdays", "start": "15:00", "end": "20:00"},
+    {"day": "mon", "start": "07:00", "end": "08:00"},
+    {"day": "sat", "start": "9:00", "end": "21:30"}
+  ],
+  "network": [{"day": "all", "start": "16:00", "end": "19:00"}],
+  "apps": [{"name": "firefox", "minutes": {"all": 30, "sun": 60}}, {"name": "steam.app", "minutes": 45}],
+  "quota_mb": 500,
+  "script": "/usr/local/sbin/clean-kid"
+})";
+
+class PolicyTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { registerTableElement(); }
+
+    static Policy example() {
+        PolicyParse p = parsePolicyText(kExample);
+        EXPECT_FALSE(p.error) << *p.error;
+        return p.policy;
+    }
+};
+
+TEST_F(PolicyTest, TheExampleMeansWhatItSays) {
+    Policy p = example();
+    // Sunday first, as the daemon counts weekdays.
+    EXPECT_EQ(p.allowance, (std::array<int32_t, 7>{180, 90, 90, 90, 90, 120, 180}));
+    std::vector<DayRange> ranges = {{1, 420, 480}, {1, 900, 1200}, {2, 900, 1200}, {3, 900, 1200},
+                                    {4, 900, 1200}, {5, 900, 1200}, {6, 540, 1290}};
+    EXPECT_EQ(p.ranges, ranges);
+    EXPECT_EQ(p.network.size(), 7u);
+    ASSERT_EQ(p.apps.size(), 2u);
+    EXPECT_EQ(p.apps[0].name, "firefox.app");
+    EXPECT_EQ(p.apps[0].minutes, (std::array<int32_t, 7>{60, 30, 30, 30, 30, 30, 30}));
+    EXPECT_EQ(p.apps[1].name, "steam.app");
+    EXPECT_EQ(p.quotaMb, 500);
+    EXPECT_EQ(p.script, "/usr/local/sbin/clean-kid");
+}
+
+TEST_F(PolicyTest, MalformedPoliciesAreRefusedWithOneClearLine) {
+    struct Case {
+        const char* json;
+        const char* says;
+    } cases[] = {
+        {R"({"ranges": [{"day": "mon", "start": "8:00", "end": "25:00"}]})", "ranges[0]: \"end\" must be a time"},
+        {R"({"ranges": [{"day": "mon", "start": "8h", "end": "9:00"}]})", "\"start\" must be a time"},
+        {R"({"ranges": [{"day": "mon", "start": "08:60", "end": "09:00"}]})", "\"start\" must be a time"},
+        {R"({"ranges": [{"day": "mon", "start": "22:00", "end": "02:00"}]})", "ends before it starts"},
+        {R"({"network": [{"day": "mon", "start": "10:00", "end": "10:00"}]})", "ends before it starts"},
+        {R"({"ranges": [{"day": "mon", "start": "00:00", "end": "00:00"}]})", "holds only midnight"},
+        {R"({"ranges": [{"day": "monday", "start": "08:00", "end": "09:00"}]})", "unknown day \"monday\""},
+        {R"({"ranges": [{"start": "08:00", "end": "09:00"}]})", "\"day\" is missing"},
+        {R"({"allowance": {"mon": -5}})", "allowance.mon: expected whole minutes"},
+        {R"({"allowance": {"mon": 2000}})", "allowance.mon"},
+        {R"({"allowance": {"funday": 5}})", "unknown day \"funday\""},
+        {R"({"apps": [{"name": "a", "minutes": 5}, {"name": "a.app", "minutes": 5}]})", "listed twice"},
+        {R"({"apps": [{"name": ".app", "minutes": 5}]})", "no process name"},
+        {R"({"apps": [{"name": "a"}]})", "\"minutes\" is missing"},
+        {R"({"quota_mb": 4096})", "quota_mb"},
+        {R"({"quota_mb": 0})", "quota_mb"},
+        {R"({"script": 5})", "script"},
+        {R"({"alowance": {}})", "unknown key \"alowance\""},
+        {R"([1])", "JSON object"},
+        {R"({"allowance": )", "byte offset"},
+    };
+    for (const Case& c : cases) {
+        PolicyParse p = parsePolicyText(c.json);
+        ASSERT_TRUE(p.error) << c.json;
+        EXPECT_NE(p.error->find(c.says), std::string::npos) << c.json << " -> " << *p.error;
+        EXPECT_EQ(p.error->find('\n'), std::string::npos);
+    }
+}
+
+TEST_F(PolicyTest, RecordsAreLaidOutWhereTheDaemonLooks) {
+    Array list = policyToRecords(example(), "kid", "/home/kid/.horavel", {});
+    // Limit, 2 time-range pairs (Monday has two ranges), 1 network pair, 2 applications.
+    ASSERT_EQ(list.size(), 1u + 4 + 2 + 2);
+    auto limit = recordAt(list, 0);
+    ASSERT_TRUE(limit);
+    EXPECT_EQ(limit->mmode(), Value("Limit"));
+    EXPECT_EQ(limit->user(), Value("kid"));
+    EXPECT_EQ(limit->path(), Value("/home/kid/.horavel"));
+    EXPECT_EQ(limit->ranges(), 2);
+    EXPECT_EQ(limit->netranges(), 1);
+    EXPECT_EQ(limit->friday().intValue(), 120);
+    EXPECT_EQ(limit->quota().longLongValue(), 500LL * 1048576);
+    // Pair 0 holds each day's earliest range, pair 1 Monday's second; other days are unset (0-0).
+    EXPECT_EQ(recordAt(list, 1)->monday().intValue(), 420);
+    EXPECT_EQ(recordAt(list, 2)->monday().intValue(), 480);
+    EXPECT_EQ(recordAt(list, 3)->monday().intValue(), 900);
+    EXPECT_EQ(recordAt(list, 4)->monday().intValue(), 1200);
+    EXPECT_EQ(recordAt(list, 1)->tuesday().intValue(), 900);
+    EXPECT_EQ(recordAt(list, 3)->tuesday().intValue(), 0);
+    EXPECT_EQ(recordAt(list, 4)->tuesday().intValue(), 0);
+    EXPECT_EQ(recordAt(list, 1)->sunday().intValue(), 0);
+    EXPECT_EQ(recordAt(list, 2)->sunday().intValue(), 0);
+    EXPECT_EQ(recordAt(list, 5)->sunday().intValue(), 960);
+    EXPECT_EQ(recordAt(list, 6)->sunday().intValue(), 1140);
+    for (size_t i = 1; i <= 6; ++i) {
+        EXPECT_NE(recordAt(list, i)->mmode(), Value("Limit"));
+        EXPECT_NE(recordAt(list, i)->mmode(), Value("App"));
+    }
+    EXPECT_EQ(recordAt(list, 7)->mmode(), Value("App"));
+    EXPECT_EQ(recordAt(list, 7)->user(), Value("firefox.app"));
+    EXPECT_EQ(recordAt(list, 7)->sunday().intValue(), 60);
+}
+
+TEST_F(PolicyTest, TheDaemonsReaderGetsBackTheSameRules) {
+    Policy original = example();
+    auto archive = keyedArchive(Value(policyToRecords(original, "kid", "/home/kid/.horavel", {})));
+    ASSERT_TRUE(archive);
+    DecodeResult decoded = keyedUnarchive(*archive);
+    ASSERT_TRUE(decoded.ok()) << decoded.error->message;
+    ASSERT_TRUE(decoded.value.array());
+    const Array& list = *decoded.value.array();
+    for (size_t i = 0; i < list.size(); ++i) EXPECT_TRUE(recordAt(list, i)) << i;
+    RecordsParse back = recordsToPolicy(list);
+    ASSERT_FALSE(back.error) << *back.error;
+    EXPECT_EQ(back.policy, original);
+
+    PolicyParse again = parsePolicyJson(policyToJson(back.policy));
+    ASSERT_FALSE(again.error) << *again.error;
+    EXPECT_EQ(again.policy, original);
+}
+
+TEST_F(PolicyTest, ShortOrOddListsAreReadWithoutFault) {
+    auto limit = std::make_shared<TableElement>();
+    limit->setRanges(1000000);
+    limit->setNetRanges(-4);
+    RecordsParse r = recordsToPolicy(Array{Value(std::shared_ptr<Object>(limit))});
+    ASSERT_FALSE(r.error);
+    EXPECT_TRUE(r.policy.ranges.empty());
+    EXPECT_TRUE(recordsToPolicy(Array{}).error);
+    EXPECT_TRUE(recordsToPolicy(Array{Value("x")}).error);
+    auto app = std::make_shared<TableElement>();
+    app->setMmode(Value("App"));
+    EXPECT_TRUE(recordsToPolicy(Array{Value(std::shared_ptr<Object>(app))}).error);
+}
+
+class PolicyCommandTest : public PolicyTest {
+protected:
+    PolicyCommandTest() {
+        config_.homeRoot = dir_.path();
+        config_.settingsFile = dir_.file(".Tovik2.stat");
+        config_.pidFile = dir_.file("horavel.pid");
+        ::mkdir(dir_.file("root").c_str(), 0755);
+        std::ofstream(dir_.file("policy.json")) << kExample;
+    }
+
+    Installer installer() {
+        return [this](std::string_view archive) -> std::optional<std::string> {
+            InstallResult r = install(archive, config_);
+            if (r.exitStatus() != 0) return std::string("install failed");
+            return std::nullopt;
+        };
+    }
+
+    TestDir dir_;
+    Config config_;
+};
+
+TEST_F(PolicyCommandTest, SetThenShowGivesTheSameRules) {
+    std::ostringstream out, err;
+    ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), out, err), 0) << err.str();
+    struct stat st {};
+    ASSERT_EQ(::stat(config_.policyPath("root").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+
+    std::ostringstream json;
+    ASSERT_EQ(runPolicyShow(config_, "root", true, json, err), 0) << err.str();
+    PolicyParse shown = parsePolicyText(json.str());
+    ASSERT_FALSE(shown.error) << *shown.error;
+    EXPECT_EQ(shown.policy, example());
+
+    std::ostringstream table;
+    ASSERT_EQ(runPolicyShow(config_, "root", false, table, err), 0) << err.str();
+    for (const char* line : {"Allowance (min)     90   90   90   90  120  180  180",
+                             "  Mon  07:00-08:00  15:00-20:00\n", "  Sat  09:00-21:30\n", "  Sun  none\n",
+                             "  Sun  16:00-19:00\n", "  firefox.app       30   30   30   30   30   30   60",
+                             "Disk quota: 500 MB\n", "Script: /usr/local/sbin/clean-kid\n", "Usage today: 0 min"}) {
+        EXPECT_NE(table.str().find(line), std::string::npos) << line << "\n" << table.str();
+    }
+}
+
+TEST_F(PolicyCommandTest, TodaysUsageSurvivesAChangeOfRules) {
+    auto limit = std::make_shared<TableElement>();
+    limit->setUsage(Value::integer(42));
+    CalendarDate now(static_cast<double>(::time(nullptr)));
+    limit->setDate(Value(now.toValue()));
+    auto app = std::make_shared<TableElement>();
+    app->setMmode(Value("App"));
+    app->setUser(Value("firefox.app"));
+    app->setUsage(Value::integer(7));
+    app->setDate(Value(now.toValue()));
+    auto old = keyedArchive(Value(Array{Value(std::shared_ptr<Object>(limit)), Value(std::shared_ptr<Object>(app))}));
+    ASSERT_TRUE(old);
+    std::ofstream(config_.policyPath("root"), std::ios::binary) << *old;
+
+    std::ostringstream out, err, table;
+    ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), out, err), 0) << err.str();
+    ASSERT_EQ(runPolicyShow(config_, "root", false, table, err), 0) << err.str();
+    EXPECT_NE(table.str().find("Usage today: 42 min"), std::string::npos) << table.str();
+    EXPECT_NE(table.str().find("used today 7 min"), std::string::npos) << table.str();
+}
+
+TEST_F(PolicyCommandTest, UnknownUsersAndBadFilesAreRefused) {
+    int installs = 0;
+    Installer counting = [&](std::string_view) -> std::optional<std::string> {
+        ++installs;
+        return std::nullopt;
+    };
+    struct Case {
+        std::string user;
+        std::string json;
+        const char* says;
+    } cases[] = {
+        {"no-such-user-here", "{}", "no such user \"no-such-user-here\""},
+        {"../root", "{}", "no such user"},
+        {"root", R"({"ranges": [{"day": "mon", "start": "8", "end": "9:00"}]})", "\"start\" must be a time"},
+        {"daemon", "{}", "no folder"},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(dir_.file("bad.json")) << c.json;
+        std::ostringstream out, err;
+        EXPECT_EQ(runPolicySet(config_, c.user, dir_.file("bad.json"), counting, out, err), 1) << c.says;
+        EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
+        std::string message = err.str();
+        EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+    }
+    EXPECT_EQ(installs, 0);
+
+    std::ostringstream out, err;
+    EXPECT_EQ(runPolicyShow(config_, "nobody-at-all", false, out, err), 1);
+    ::symlink("/etc/passwd", config_.policyPath("root").c_str());
+    std::ostringstream err2;
+    EXPECT_EQ(runPolicyShow(config_, "root", false, out, err2), 1);
+    EXPECT_NE(err2.str().find("link"), std::string::npos) << err2.str();
+}
+
+}  // namespace
+}  // namespace hv

@@ -1,0 +1,100 @@
+#include "tools/status_command.h"
+
+#include <gtest/gtest.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/linux/test_dir.h"
+
+namespace hv {
+namespace {
+
+class StatusTest : public ::testing::Test {
+protected:
+    StatusTest() {
+        config_.settingsFile = dir_.file(".Tovik2.stat");
+        config_.pidFile = dir_.file("horavel.pid");
+        config_.shmKey = static_cast<key_t>(0x48560000 + (::getpid() & 0xffff));
+    }
+
+    // A /proc stand-in in which `pid` has the command name `comm`.
+    std::string fakeProc(pid_t pid, const std::string& comm) {
+        std::string root = dir_.file("proc");
+        ::mkdir(root.c_str(), 0755);
+        ::mkdir((root + "/" + std::to_string(pid)).c_str(), 0755);
+        std::ofstream(root + "/" + std::to_string(pid) + "/comm") << comm << "\n";
+        return root;
+    }
+
+    TestDir dir_;
+    Config config_;
+};
+
+TEST_F(StatusTest, TheDaemonIsRunningOnlyWhenItsPidIsAliveAndNamedHoraveld) {
+    EXPECT_FALSE(probeDaemon(config_).running);
+    EXPECT_NE(probeDaemon(config_).note.find("no pid file"), std::string::npos);
+
+    std::ofstream(config_.pidFile) << ::getpid() << "\n";
+    DaemonState named = probeDaemon(config_, fakeProc(::getpid(), "horaveld"));
+    EXPECT_TRUE(named.running) << named.note;
+    EXPECT_EQ(named.pid, ::getpid());
+
+    DaemonState other = probeDaemon(config_, fakeProc(::getpid(), "bash"));
+    EXPECT_FALSE(other.running);
+    EXPECT_NE(other.note.find("\"bash\", not horaveld"), std::string::npos) << other.note;
+
+    std::ofstream(config_.pidFile) << "junk\n";
+    EXPECT_FALSE(probeDaemon(config_, fakeProc(::getpid(), "horaveld")).running);
+}
+
+TEST_F(StatusTest, TheChannelIsReadWithoutBeingCreated) {
+    EXPECT_FALSE(readChannel(config_.shmKey));
+    int id = ::shmget(config_.shmKey, 1024, IPC_CREAT | IPC_EXCL | 0600);
+    ASSERT_GE(id, 0) << std::strerror(errno);
+    void* at = ::shmat(id, nullptr, 0);
+    ASSERT_NE(at, reinterpret_cast<void*>(-1));
+    const int32_t words[4] = {45, -2, 1, 30};
+    std::memcpy(at, words, sizeof words);
+    auto read = readChannel(config_.shmKey);
+    ::shmdt(at);
+    ::shmctl(id, IPC_RMID, nullptr);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(*read, (std::array<int32_t, 4>{45, -2, 1, 30}));
+    EXPECT_FALSE(readChannel(config_.shmKey));
+}
+
+TEST_F(StatusTest, ChannelWordsAreDescribedAsTheDisplayShowsThem) {
+    struct Case {
+        std::array<int32_t, 4> words;
+        const char* says;
+    } cases[] = {
+        {{45, -1, 0, 30}, "time left 45 min 30 s; no network limit; warned no"},
+        {{0, 12, 1, 0}, "time left no limit today; 12 min of network time; warned yes"},
+        {{0, -2, 0, 15}, "time left 0 min 15 s; network off"},
+        {{-1, -1, 0, -1}, "time left not shown"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_NE(describeChannel(c.words).find(c.says), std::string::npos) << describeChannel(c.words);
+    }
+}
+
+TEST_F(StatusTest, StatusReportsEveryPart) {
+    std::ofstream(config_.settingsFile) << R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>status</key><integer>1</integer></dict></plist>
+)";
+    std::ostringstream out;
+    EXPECT_EQ(runStatus(config_, [] { return std::optional<std::string>("kid"); }, out), 3);
+    EXPECT_NE(out.str().find("Daemon:     not running (no pid file"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("Monitoring: on\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("Console:    kid\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("Channel:    no channel\n"), std::string::npos) << out.str();
+}
+
+}  // namespace
+}  // namespace hv
