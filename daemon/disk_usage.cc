@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/table_element.h"
 #include "daemon/monitor.h"
 
 namespace hv {
@@ -14,11 +15,32 @@ uint32_t countedSize(uint64_t size) {
     return static_cast<uint32_t>(low + 4095u) & ~uint32_t{4095};
 }
 
+// The script runs as root, so it must come from a policy only root could have written: the list
+// was loaded from such a file, the file is still such a file, and the script is the one that
+// list holds now (`cleanup` is taken a tick after a load, so for a moment it can still be the
+// previous list's). Returns why it may not run, or "" when it may.
+std::string scriptRefusal(Monitor& m) {
+    const std::string policy = m.config.policyPath(*m.user);
+    const auto info = m.system.fileInfo(policy);
+    const bool rootOnly =
+        info && S_ISREG(info->mode) && info->uid == 0 && (info->mode & (S_IWGRP | S_IWOTH)) == 0;
+    if (!m.policyTrusted || !rootOnly) {
+        return policy + " is not a file owned by root and writable only by root";
+    }
+    for (size_t i = 0; i < m.userlist.size(); ++i) {
+        const auto record = recordAt(m.userlist, i);
+        if (!record) continue;
+        const std::string* mode = record->mmode().string();
+        const std::string* script = record->script().string();
+        if (mode && *mode == "Limit" && script && *script == *m.cleanup) return "";
+    }
+    return "it is not the script of the policy loaded from " + policy;
+}
+
 }  // namespace
 
 // Sums the home directory of the console user and, above the quota, tells the user, logs it and
-// runs the account's script. The script runs as root, so it runs only from a policy file that
-// only root can have written.
+// runs the account's script.
 void Monitor::checkDiskUsage() {
     if (diskmon == 0) return;
 
@@ -36,13 +58,8 @@ void Monitor::checkDiskUsage() {
     logIt("user : " + formatObject(user) + " - disk usage " + quota + " MB exceeded");
 
     if (!cleanup || cleanup->empty()) return;
-    const std::string policy = config.policyPath(*user);
-    const auto info = system.fileInfo(policy);
-    const bool trusted =
-        info && S_ISREG(info->mode) && info->uid == 0 && (info->mode & (S_IWGRP | S_IWOTH)) == 0;
-    if (!trusted) {
-        logIt("user : " + formatObject(user) + " - script not run: " + policy +
-              " is not a file owned by root and writable only by root");
+    if (const std::string refusal = scriptRefusal(*this); !refusal.empty()) {
+        logIt("user : " + formatObject(user) + " - script not run: " + refusal);
         return;
     }
     system.runShell(*cleanup);

@@ -21,6 +21,13 @@ class DiskUsageTest : public MonitorsTest {
         return m;
     }
 
+    // The script as a first tick takes it from a list loaded from a root-only file.
+    void setScript(Monitor& m, const std::optional<std::string>& script) {
+        m.cleanup = script;
+        recordAt(m.userlist, 0)->setScript(script ? Value(*script) : Value());
+        m.policyTrusted = true;
+    }
+
     void plantPolicyFile(uid_t owner, mode_t mode) {
         sys.files[policyPath()] = FakeFile{"policy", mode, owner};
     }
@@ -87,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DiskUsageTest, OverQuotaNoticeLogAndScriptInOrder) {
     Monitor& m = home({600u << 20}, 524288000);
-    m.cleanup = "/usr/local/bin/tidy kid";
+    setScript(m, "/usr/local/bin/tidy kid");
     plantPolicyFile(0, S_IFREG | 0644);
     m.checkDiskUsage();
     const std::string notice = "notice " + std::string(kNoticeHeader) + "|disk full, kid";
@@ -106,29 +113,40 @@ TEST_F(DiskUsageTest, OverQuotaNoticeLogAndScriptInOrder) {
     EXPECT_EQ(actions().size(), 8u);
 }
 
+enum class Refusal { None, File, NotListed };
+
 struct ScriptCase {
     const char* name;
     std::optional<std::string> cleanup;
     std::optional<std::pair<uid_t, mode_t>> policyFile;  // owner and mode; nullopt: no file
+    bool loadedTrusted;                                  // the list came from a root-only file
+    bool listed;                                         // the list still holds the script
     bool runs;
-    bool refusalLogged;
+    Refusal refusal;
 };
 
 class DiskScript : public DiskUsageTest, public ::testing::WithParamInterface<ScriptCase> {};
 
-// Root runs the script only from a policy file that only root can have written.
-TEST_P(DiskScript, RunsOnlyFromARootOnlyPolicyFile) {
+// Root runs the script only from a policy that only root can have written.
+TEST_P(DiskScript, RunsOnlyFromARootOnlyPolicy) {
     const ScriptCase& c = GetParam();
     Monitor& m = home({1}, 0);
-    m.cleanup = c.cleanup;
+    setScript(m, c.cleanup);
+    m.policyTrusted = c.loadedTrusted;
+    if (!c.listed) recordAt(m.userlist, 0)->setScript("an earlier script");
     if (c.policyFile) plantPolicyFile(c.policyFile->first, c.policyFile->second);
     m.checkDiskUsage();
 
     std::vector<std::string> lines = {"user : kid - disk usage  0.00 MB exceeded"};
     if (c.runs) lines.push_back("user : kid - execute " + *c.cleanup);
-    if (c.refusalLogged) {
+    if (c.refusal == Refusal::File) {
         lines.push_back("user : kid - script not run: " + policyPath() +
                         " is not a file owned by root and writable only by root");
+    } else if (c.refusal == Refusal::NotListed) {
+        lines.push_back(
+            "user : kid - script not run: it is not the script of the policy loaded "
+            "from " +
+            policyPath());
     }
     EXPECT_EQ(monitorLog(), lines);
     EXPECT_EQ(sys.commands,
@@ -140,21 +158,63 @@ const std::pair<uid_t, mode_t> kRootFile{0, S_IFREG | 0644};
 
 INSTANTIATE_TEST_SUITE_P(
     Scripts, DiskScript,
-    ::testing::Values(ScriptCase{"rootOwned", "rm -rf /home/kid/Downloads", kRootFile, true, false},
-                      ScriptCase{"rootOwnedReadOnly", "tidy",
-                                 std::pair<uid_t, mode_t>{0, S_IFREG | 0400}, true, false},
-                      ScriptCase{"absentScript", std::nullopt, kRootFile, false, false},
-                      ScriptCase{"emptyScript", "", kRootFile, false, false},
-                      ScriptCase{"childOwned", "tidy",
-                                 std::pair<uid_t, mode_t>{501, S_IFREG | 0644}, false, true},
-                      ScriptCase{"groupWritable", "tidy",
-                                 std::pair<uid_t, mode_t>{0, S_IFREG | 0664}, false, true},
-                      ScriptCase{"worldWritable", "tidy",
-                                 std::pair<uid_t, mode_t>{0, S_IFREG | 0646}, false, true},
-                      ScriptCase{"aLink", "tidy", std::pair<uid_t, mode_t>{0, S_IFLNK | 0755},
-                                 false, true},
-                      ScriptCase{"noPolicyFile", "tidy", std::nullopt, false, true}),
+    ::testing::Values(
+        ScriptCase{"rootOwned", "rm -rf /home/kid/Downloads", kRootFile, true, true, true,
+                   Refusal::None},
+        ScriptCase{"rootOwnedReadOnly", "tidy", std::pair<uid_t, mode_t>{0, S_IFREG | 0400}, true,
+                   true, true, Refusal::None},
+        ScriptCase{"absentScript", std::nullopt, kRootFile, true, true, false, Refusal::None},
+        ScriptCase{"emptyScript", "", kRootFile, true, true, false, Refusal::None},
+        ScriptCase{"childOwned", "tidy", std::pair<uid_t, mode_t>{501, S_IFREG | 0644}, true, true,
+                   false, Refusal::File},
+        ScriptCase{"groupWritable", "tidy", std::pair<uid_t, mode_t>{0, S_IFREG | 0664}, true, true,
+                   false, Refusal::File},
+        ScriptCase{"worldWritable", "tidy", std::pair<uid_t, mode_t>{0, S_IFREG | 0646}, true, true,
+                   false, Refusal::File},
+        ScriptCase{"aLink", "tidy", std::pair<uid_t, mode_t>{0, S_IFLNK | 0755}, true, true, false,
+                   Refusal::File},
+        ScriptCase{"noPolicyFile", "tidy", std::nullopt, true, true, false, Refusal::File},
+        ScriptCase{"loadedFromAChildsFile", "tidy", kRootFile, false, true, false, Refusal::File},
+        ScriptCase{"takenFromTheListBefore", "tidy", kRootFile, true, false, false,
+                   Refusal::NotListed}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct LoadedFileCase {
+    const char* name;
+    uid_t owner;
+    mode_t mode;
+    bool runs;
+};
+
+class DiskScriptFromFile : public DiskUsageTest,
+                           public ::testing::WithParamInterface<LoadedFileCase> {};
+
+// Through start-up, the first tick and the disk timer: the daemon's own saves of the list (as
+// root) must not turn a child's file into one whose script root runs.
+TEST_P(DiskScriptFromFile, RunsOnlyFromARootOnlyFile) {
+    const LoadedFileCase& c = GetParam();
+    auto limit = limitRecord(600, 0, sunday(9, 0));
+    limit->setScript("tidy");
+    plantPolicy(listOf({limit}), "kid", c.owner, c.mode);
+    plantRunningSettings({{"diskmon", Value::integer(1)}, {"diskmsg", "over"}});
+    sys.login("kid");
+    sys.treeSizes["/home/kid"] = {1};
+    start();
+    for (size_t check = 1; check <= 2; ++check) {
+        sys.advance(15 * 60);
+        ASSERT_FALSE(sys.atomicWrites.empty());  // minutes were counted and saved meanwhile
+        EXPECT_EQ(sys.notices.size(), check);
+        EXPECT_EQ(sys.commands.size(), c.runs ? check : 0u);
+        EXPECT_EQ(countLog("user : kid - execute tidy"), c.runs ? check : 0u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, DiskScriptFromFile,
+                         ::testing::Values(LoadedFileCase{"rootOnly", 0, S_IFREG | 0644, true},
+                                           LoadedFileCase{"childs", 501, S_IFREG | 0644, false},
+                                           LoadedFileCase{"worldWritable", 0, S_IFREG | 0666,
+                                                          false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DiskUsageTest, NothingWithoutTheSwitchAUserOrAHome) {
     {
