@@ -17,8 +17,6 @@
 
 namespace hv {
 
-inline constexpr const char* kSystemBusAddress = "unix:path=/run/dbus/system_bus_socket";
-
 class LogindPower {
   public:
     using Handler = std::function<void(PowerEvent)>;
