@@ -13,6 +13,7 @@ class Scenario:
     seconds: int                     # how long it takes when all goes well
     programs: tuple = PROGRAMS       # the built programs it needs
     setup: dict = field(default_factory=dict)
+    report: bool = True              # print the log and records at the end even when it passes
 
     @property
     def limit(self):
@@ -23,8 +24,9 @@ class Scenario:
 SCENARIOS = {}
 
 
-def scenario(seconds, programs=PROGRAMS, **setup):
+def scenario(seconds, programs=PROGRAMS, report=True, **setup):
     def register(function):
-        SCENARIOS[function.__name__] = Scenario(function.__name__, function, seconds, tuple(programs), setup)
+        SCENARIOS[function.__name__] = Scenario(function.__name__, function, seconds, tuple(programs), setup,
+                                                report)
         return function
     return register

@@ -255,7 +255,10 @@ class Sandbox:
             shutil.copy2(os.path.join(HERE, helper), f"{WORK}/{helper}")
         for path, mode in (("/home", "0755"), ("/var/log", "0755"), ("/tmp", "1777"), ("/dev/shm", "1777")):
             self._mount_tmpfs(path, mode)
+        if os.path.realpath("/var/run") != "/run":
+            self._mount_tmpfs("/var/run", "0755")
         os.chdir(WORK)
+        self._check_private_mounts()
         self._accounts(users)
         for directory in ("/run/systemd/seats", "/run/systemd/sessions", "/run/systemd/users", "/run/dbus",
                           "/run/lock"):
@@ -276,6 +279,19 @@ class Sandbox:
     @staticmethod
     def _mount_tmpfs(path, mode):
         run(["mount", "-t", "tmpfs", "-o", f"mode={mode},size=256m", "tmpfs", path])
+
+    @staticmethod
+    def _check_private_mounts():
+        """Everything the programs write must land on this namespace's own tmpfs mounts."""
+        with open("/proc/self/mountinfo", encoding="utf-8") as f:
+            mounts = {}
+            for line in f:
+                fields = line.split()
+                mounts[fields[4]] = fields[fields.index("-") + 1]
+        for path in ("/run", "/home", "/var/log", "/tmp", "/dev/shm"):
+            check(mounts.get(path) == "tmpfs", f"{path} is not a private tmpfs in the sandbox")
+        check(os.path.realpath("/var/run") == "/run" or mounts.get("/var/run") == "tmpfs",
+              "/var/run is not a private tmpfs in the sandbox")
 
     @staticmethod
     def _accounts(users):
@@ -319,8 +335,14 @@ class Sandbox:
     def _system_bus(self):
         config = f"{WORK}/system-bus.conf"
         self._bus_config(config, "system", "unix:path=/run/dbus/system_bus_socket")
-        self.spawn(["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={config}"])
+        self._spawn_bus(config)
         wait_until(lambda: os.path.exists("/run/dbus/system_bus_socket"), 10, "the system bus socket")
+
+    def _spawn_bus(self, config, user=None):
+        """A bus daemon whose complaints (it cannot raise its descriptor limit here) go to a file."""
+        with open(f"{WORK}/buses.out", "ab") as complaints:
+            self.spawn(["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={config}"], user=user,
+                       stderr=complaints)
 
     def start_logind(self, kill_leader=False):
         ready = f"{WORK}/logind.ready"
@@ -331,7 +353,7 @@ class Sandbox:
     def _session_bus(self, user):
         config = f"{WORK}/session-bus-{user.name}.conf"
         self._bus_config(config, "session", user.bus_address)
-        self.spawn(["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={config}"], user=user)
+        self._spawn_bus(config, user)
         wait_until(lambda: os.path.exists(f"{user.runtime_dir}/bus"), 10, f"the session bus of {user.name}")
         ready = f"{user.runtime_dir}/notifications.ready"
         with open(user.notices_path, "w", encoding="utf-8"):
@@ -484,7 +506,8 @@ class Sandbox:
         except FileNotFoundError:
             print("(none)")
         for title, path in (("notices of kid", KID.notices_path), ("notices of pat", PAT.notices_path),
-                            ("fake logind", f"{WORK}/logind.jsonl"), ("daemon output", f"{WORK}/horaveld.out")):
+                            ("fake logind", f"{WORK}/logind.jsonl"), ("daemon output", f"{WORK}/horaveld.out"),
+                            ("bus daemons", f"{WORK}/buses.out")):
             if os.path.exists(path) and os.path.getsize(path):
                 print(f"---- {title}")
                 with open(path, encoding="utf-8", errors="replace") as f:

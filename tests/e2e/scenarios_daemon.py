@@ -197,14 +197,13 @@ def logout_without_logind(box):
     leader = box.login(KID, "3")
     box.start_daemon()
     log = box.log
-    first_tick = log.wait_for(new_user_line("kid", 0, 0, 0), timeout=20)
     power = log.find(re.escape("IORegisterForSystemPower() failed"))
     check(power is not None and power < log.find("initialization complete"),
           "the failed power registration is not the first start-up line")
     notice = wait_until(lambda: box.notices(), 10, "the range notice")[0]
     check(notice["body"] == f"Computer time is {hhmm(outside[0])} to {hhmm(outside[1])}"
           and notice["urgency"] == 2, f"the range notice is {notice}")
-    log.wait_for(re.escape(f"terminate loginwindow pid {leader.pid}"), first_tick, timeout=25)
+    log.wait_for(re.escape(f"terminate loginwindow pid {leader.pid}"), timeout=30)
     try:
         status = leader.wait(timeout=10)
     except subprocess.TimeoutExpired:

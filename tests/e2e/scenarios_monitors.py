@@ -14,6 +14,8 @@ from sandbox import (INTERFACE, INTERFACE_ADDRESS, KID, WORK, check, hhmm, hold,
                      minute_of_day, read_channel, wait_until)
 from scenarios_daemon import new_user_line
 
+ANY_NEW_USER = r"new user : kid - .*"
+
 
 def range_around_now(before, after):
     """A range holding the current minute, kept within the day."""
@@ -35,7 +37,7 @@ def time_range(box):
                      warnmsg="%u: %m minutes left in this range", rangemsg="Computer time is %sr to %er")
     inside = range_around_now(30, 3)
     box.install_policy(policy(KID, allowance=0, time_ranges=[inside]))
-    box.login(KID, "3")
+    leader = box.login(KID, "3")
     box.start_daemon()
     log = box.log
     log.wait_for(new_user_line("kid", 5, 0, 0), timeout=20)
@@ -49,12 +51,14 @@ def time_range(box):
     outside = range_after_now()
     mark = len(log.messages())
     box.install_policy(policy(KID, allowance=0, time_ranges=[outside]))
-    first_tick = log.wait_for(new_user_line("kid", 5, 0, 0), mark, timeout=10)
+    loaded = log.wait_for("data loaded for kid", mark, timeout=10)
     notice = wait_until(lambda: box.notices()[1:], 10, "the range notice")[0]
     check(notice["body"] == f"Computer time is {hhmm(outside[0])} to {hhmm(outside[1])}"
           and notice["urgency"] == 2 and notice["timeout"] == 1000, f"the range notice is {notice}")
-    terminate = log.wait_for(r"terminate loginwindow pid \d+", first_tick, timeout=25)
-    check(log.seconds_between(first_tick, terminate) >= 15, "the logout came less than 15 s after the notice")
+    # The range check comes before the first tick's log line, so the logout precedes that line.
+    terminate = log.wait_for(re.escape(f"terminate loginwindow pid {leader.pid}"), loaded, timeout=30)
+    check(log.wait_for(ANY_NEW_USER, loaded, timeout=10) > terminate, "the first tick went on before the logout")
+    check(log.seconds_between(loaded, terminate) >= 15, "the logout came less than 15 s after the notice")
     wait_until(lambda: {"call": "TerminateSession", "session": "3"} in box.logind_records(), 10,
                "TerminateSession of session 3")
 
