@@ -202,5 +202,41 @@ TEST_F(NetRangeTest, GetInterfaceKeepsThePreviousNameWhenNoneQualifies) {
     EXPECT_TRUE(monitorLog().empty());
 }
 
+struct TickCase {
+    const char* name;
+    int64_t netmon;
+    std::vector<std::string> commands;  // after the first two ticks
+    int32_t published;                  // the network word of the remaining-time record
+};
+
+class NetRangeThroughTheTick : public NetRangeTest,
+                               public ::testing::WithParamInterface<TickCase> {};
+
+// The first tick picks the interface and brings it up for every new user; the range check runs
+// only with "netmon" on.
+TEST_P(NetRangeThroughTheTick, FirstTickThenTheRange) {
+    const TickCase& c = GetParam();
+    auto limit = limitRecord(600, 0, sunday(9, 0));
+    limit->setNetRanges(1);
+    plantPolicy(listOf({limit, rangeRecord(960), rangeRecord(1080)}));
+    plantRunningSettings({{"netmon", Value::integer(c.netmon)}});
+    sys.interfaceList = std::vector<InterfaceEntry>{{"lo", AF_INET, "127.0.0.1", true},
+                                                    {"eth0", AF_INET, "10.0.0.5", true}};
+    sys.login("kid");
+    start();
+    tick();
+    tick();
+    EXPECT_EQ(sys.commands, c.commands);
+    EXPECT_EQ(countLog("monitor eth0 / 10.0.0.5"), 1u);
+    EXPECT_EQ(sys.channel->words[1], c.published);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Netmon, NetRangeThroughTheTick,
+    ::testing::Values(
+        TickCase{"off", 0, {"ifconfig eth0 up"}, -1},
+        TickCase{"on", 1, {"ifconfig eth0 up", "ifconfig eth0 down", "ifconfig eth0 down"}, -2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace hv::test

@@ -260,5 +260,25 @@ TEST_F(TimeRangeTest, ARecordOfAnotherKindReadsAsZero) {
     expectLoggedOut("08:00-00:00");
 }
 
+// Through the tick: outside every range the session ends, whatever allowance is left.
+TEST_F(TimeRangeTest, TheTickLogsOutOutsideTheRanges) {
+    auto limit = limitRecord(600, 0, sunday(9, 0));
+    limit->setRanges(1);
+    plantPolicy(listOf({limit, rangeRecord(480), rangeRecord(720)}));
+    plantRunningSettings({{"rangemsg", "only %sr to %er"}});
+    sys.login("kid");
+    sys.setTime(sunday(11, 59, 50));
+    start();
+    tick();  // 11:59:55
+    EXPECT_TRUE(sys.sleeps.empty());
+    tick();  // 12:00:00, the end minute is still inside
+    EXPECT_TRUE(sys.sleeps.empty());
+    tickUntil([&] { return !sys.sleeps.empty(); });
+    EXPECT_EQ(sys.now(), sunday(12, 1) + 15);
+    ASSERT_FALSE(sys.notices.empty());
+    EXPECT_EQ(sys.notices.back().message, "only 08:00 to 12:00");
+    EXPECT_EQ(sys.terminatedSessions.size(), 1u);
+}
+
 }  // namespace
 }  // namespace hv::test
