@@ -17,16 +17,20 @@ bool isAppRecord(const std::shared_ptr<TableElement>& record) {
     return mode && *mode == "App";
 }
 
+bool hasAppRecord(const Array& list) {
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (isAppRecord(recordAt(list, i))) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 // Application minutes pass every 13th call (65 seconds at the 5-second tick). In each, every
 // application record is examined: a running application is counted while its allowance lasts,
 // warned about when few minutes are left, and terminated once they are used up.
 void Monitor::checkApps() {
-    bool anyApp = false;
-    for (size_t i = 0; i < userlist.size() && !anyApp; ++i)
-        anyApp = isAppRecord(recordAt(userlist, i));
-    if (!anyApp) return;
+    if (!hasAppRecord(userlist)) return;
 
     auminsec += 5;
     if (auminsec <= 60) return;
