@@ -35,6 +35,9 @@ int main(int argc, char** argv) {
 
     CLI::App app{"horavelctl: administer Horavel (archives, settings, policies, status)"};
     app.require_subcommand(1);
+    app.failure_message([](const CLI::App*, const CLI::Error& e) {
+        return "horavelctl: " + std::string(e.what()) + " (see --help)\n";
+    });
 
     std::string file = "-";
     auto* decode = app.add_subcommand(
