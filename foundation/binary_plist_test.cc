@@ -136,6 +136,26 @@ print(plistlib.loads(ours) == value)
     EXPECT_EQ(*out, "same\nTrue\n");
 }
 
+// A UID takes the narrowest of Apple's widths: 80 xx, 81 xx xx, 83 xx xx xx xx.
+TEST(BinaryPlistTest, UidsInTheirNarrowestForm) {
+    const struct {
+        uint64_t uid;
+        std::string object;
+    } cases[] = {{5, obj({0x80, 0x05})},
+                 {300, obj({0x81, 0x01, 0x2C})},
+                 {70000, obj({0x83, 0x00, 0x01, 0x11, 0x70})}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.uid);
+        BplistBuilder expected;
+        expected.offsetSize = 1;
+        expected.objects = {c.object};
+        const auto ours = writeBinaryPropertyList(Value(Uid{c.uid}));
+        ASSERT_TRUE(ours);
+        EXPECT_EQ(*ours, expected.build());
+        EXPECT_EQ(readBinaryPropertyList(expected.build()).value, Value(Uid{c.uid}));
+    }
+}
+
 TEST(BinaryPlistTest, ReadsFormsOurWriterNeverProduces) {
     BplistBuilder b;
     b.refSize = 2;
