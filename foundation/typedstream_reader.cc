@@ -1,4 +1,5 @@
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <unordered_map>
 #include <vector>
@@ -22,6 +23,12 @@ struct Failure {
     size_t offset;
 };
 
+// Text for an error message, cut short: names and types come from the input.
+std::string quoted(std::string_view s) {
+    constexpr size_t kShown = 40;
+    return "\"" + std::string(s.substr(0, kShown)) + (s.size() > kShown ? "...\"" : "\"");
+}
+
 bool isNumberType(char t) { return std::string_view("cCBsSiIlLqQfd").find(t) != std::string_view::npos; }
 
 // One entry of the object table: a literal object, class or C string, in order of appearance.
@@ -29,7 +36,7 @@ struct Entry {
     enum class Kind { Object, Class, CString } kind;
     bool inProgress = false;
     Value value;            // Object: the decoded value, once complete
-    std::string text;       // Class: its name; CString: its text
+    const std::string* text = nullptr;  // Class: its name; CString: its text (string table)
     int64_t version = 0;    // Class
     size_t superclass = kNone;  // Class: the next class up the chain, kNone at the root
 };
@@ -138,32 +145,34 @@ private:
         }
     }
 
-    std::optional<std::string> readSharedString() {
+    // A shared string, held once in the string table however often it is referred to;
+    // nullptr for nil.
+    const std::string* readSharedString() {
         const size_t at = pos_;
         const uint8_t head = byte();
-        if (head == kNil) return std::nullopt;
+        if (head == kNil) return nullptr;
         if (head == kNew) {
             checkTableSize(strings_.size(), at);
             const size_t n = readCount(1);
             strings_.emplace_back(in_.substr(pos_, n));
             pos_ += n;
-            return strings_.back();
+            return &strings_.back();
         }
-        return strings_[referenceIndex(head, at, strings_.size())];
+        return &strings_[referenceIndex(head, at, strings_.size())];
     }
 
-    std::string readTypeString() {
+    const std::string& readTypeString() {
         const size_t at = pos_;
-        auto s = readSharedString();
+        const std::string* s = readSharedString();
         if (!s || s->empty()) fail("missing type string", at);
-        return std::move(*s);
+        return *s;
     }
 
     void expectType(std::string_view type) {
         const size_t at = pos_;
-        const std::string found = readTypeString();
+        const std::string& found = readTypeString();
         if (found != type) {
-            fail("type \"" + found + "\" where \"" + std::string(type) + "\" belongs", at);
+            fail("type " + quoted(found) + " where " + quoted(type) + " belongs", at);
         }
     }
 
@@ -182,16 +191,17 @@ private:
         return index;
     }
 
-    std::optional<std::string> readCString() {
+    // nullptr for NULL.
+    const std::string* readCString() {
         const size_t at = pos_;
         const uint8_t head = byte();
-        if (head == kNil) return std::nullopt;
+        if (head == kNil) return nullptr;
         if (head == kNew) {
             const size_t index = addEntry(Entry::Kind::CString, at);
             const size_t textAt = pos_;
-            auto text = readSharedString();
+            const std::string* text = readSharedString();
             if (!text) fail("C string without text", textAt);
-            objects_[index].text = *text;
+            objects_[index].text = text;
             return text;
         }
         return objects_[referenced(head, at, Entry::Kind::CString, "a C string")].text;
@@ -215,9 +225,9 @@ private:
             if (head == kNew) {
                 index = addEntry(Entry::Kind::Class, at);
                 const size_t nameAt = pos_;
-                auto name = readSharedString();
+                const std::string* name = readSharedString();
                 if (!name) fail("class without a name", nameAt);
-                objects_[index].text = std::move(*name);
+                objects_[index].text = name;
                 objects_[index].version = readInteger();
             } else if (head != kNil) {
                 index = referenced(head, at, Entry::Kind::Class, "a class");
@@ -384,7 +394,7 @@ private:
     Value readContents(const Entry& cls, size_t at, int depth) {
         // A copy: reading the contents may grow the table and move its entries.
         const Entry c = cls;
-        const std::string& name = c.text;
+        const std::string& name = *c.text;
         if (name == "NSString" || name == "NSMutableString") {
             expectType("+");
             const size_t textAt = pos_;
@@ -410,7 +420,7 @@ private:
         if (name == "NSNull") return Value(Null{});
         if (name == "NSData" || name == "NSMutableData") return readData();
         if (const ClassCoding* coding = ClassRegistry::find(name)) return readCustom(*coding, at, depth);
-        fail("unknown class \"" + name + "\"", at);
+        fail("unknown class " + quoted(name), at);
     }
 
     Value readCustom(const ClassCoding& coding, size_t at, int depth);
@@ -419,7 +429,8 @@ private:
     // are decoded all the same, since later references may point at them.
     void skipGroups(int depth) {
         while (!atEndOfObject()) {
-            const TypeText type{pos_, readTypeString()};
+            const size_t at = pos_;
+            const TypeText type{at, readTypeString()};
             size_t i = 0;
             while (i < type.text.size()) skipValue(type, i, depth, 0);
         }
@@ -428,7 +439,7 @@ private:
     // A type string and where it stands, for errors in its structure.
     struct TypeText {
         size_t at;
-        std::string text;
+        const std::string& text;
     };
 
     // Index just past the one type that starts at i, without reading data.
@@ -524,7 +535,7 @@ private:
     DecodeLimits limits_;
     size_t pos_ = 0;
     bool bigEndian_ = false;
-    std::vector<std::string> strings_;
+    std::deque<std::string> strings_;  // a deque: entries keep pointers into it
     std::vector<Entry> objects_;
     size_t skippedValues_ = 0;
 };

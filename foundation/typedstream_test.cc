@@ -589,6 +589,26 @@ TEST_F(TypedstreamTest, ObjectCountAndSizeAreLimited) {
     EXPECT_TRUE(typedstreamUnarchive(big, roomy).ok());
 }
 
+TEST_F(TypedstreamTest, SharedStringsAreHeldOnceHoweverOftenTheyAreNamed) {
+    // A 500 kB shared string, then 90,000 classes named by reference to it: three bytes each
+    // in the stream, 45 GB if every class kept its own copy of the name.
+    std::string stream = kHeader + bytes(R"(84 01 40 84 84 84 0f "NSLocalTimeZone" 00 85
+                                            84 02 "%#" 84 82 20 a1 07 00)");
+    stream.append(500000, 'a');
+    for (int i = 0; i < 90000; ++i) stream += bytes("84 95 00");
+    stream += bytes("85 86");
+    ASSERT_LT(stream.size(), size_t{1} << 20);
+    const DecodeResult r = typedstreamUnarchive(stream);
+    EXPECT_TRUE(r.ok()) << r.error->message;
+
+    // Names from the input are cut short in error messages.
+    const std::string name(1000, 'N');
+    const DecodeResult unknown = typedstreamUnarchive(
+        kHeader + bytes("84 01 40 84 84 84 82 e8 03 00 00") + name + bytes("00 85 86"));
+    ASSERT_FALSE(unknown.ok());
+    EXPECT_LT(unknown.error->message.size(), 100u);
+}
+
 class Unregistered : public Object {
 public:
     std::string_view className() const override { return "Unregistered"; }
