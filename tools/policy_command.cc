@@ -3,9 +3,11 @@
 #include <pwd.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ostream>
 
 #include "foundation/keyed_archive.h"
+#include "foundation/property_list.h"
 #include "foundation/typedstream.h"
 #include "platform/linux/files.h"
 #include "tools/policy.h"
@@ -49,6 +51,14 @@ LoadedPolicy loadPolicy(const std::string& path) {
     }
     loaded.records = *decoded.value.array();
     return loaded;
+}
+
+// Whether the settings keep the daily allowance beside time ranges.
+bool keepsLimit(const Config& config) {
+    ReadResult file = readRegularFile(config.settingsFile, kMaxPolicyFile);
+    if (!file.bytes) return false;
+    DecodeResult settings = readPropertyList(*file.bytes);
+    return settings.ok() && settings.value["keeplimit"].intValue() != 0;
 }
 
 }  // namespace
@@ -124,6 +134,11 @@ int runPolicySet(const Config& config, const std::string& user, const std::strin
         return 1;
     }
     out << "Policy of " << user << " installed in " << path << ".\n";
+    if (!parsed.policy.ranges.empty() && !keepsLimit(config) &&
+        std::any_of(parsed.policy.allowance.begin(), parsed.policy.allowance.end(), [](int32_t m) { return m != 0; })) {
+        out << "Note: the setting keeplimit is off, so while time ranges are set the daily allowance is not "
+               "enforced (horavelctl settings set keeplimit=1 enforces both).\n";
+    }
     return 0;
 }
 

@@ -180,6 +180,13 @@ protected:
 TEST_F(PolicyCommandTest, SetThenShowGivesTheSameRules) {
     std::ostringstream out, err;
     ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), out, err), 0) << err.str();
+    EXPECT_NE(out.str().find("keeplimit is off"), std::string::npos) << out.str();
+    std::ofstream(config_.settingsFile) << R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>keeplimit</key><integer>1</integer></dict></plist>
+)";
+    std::ostringstream again;
+    ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), again, err), 0) << err.str();
+    EXPECT_EQ(again.str().find("keeplimit"), std::string::npos) << again.str();
     struct stat st {};
     ASSERT_EQ(::stat(config_.policyPath("root").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
