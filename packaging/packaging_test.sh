@@ -25,6 +25,7 @@ for program in horaveld horavelset horavelctl; do expect "$prefix/sbin/$program"
 expect "$prefix/lib/systemd/system/horaveld.service"
 expect /etc/logrotate.d/horavel
 expect "$prefix/share/doc/Horavel/README.md"
+expect "$prefix/share/doc/Horavel/examples/kid-policy.json"
 if [ "$menu" = ON ]; then
   expect "$prefix/bin/HoravelMenu"
   expect /etc/xdg/autostart/horavelmenu.desktop
