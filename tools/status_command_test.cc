@@ -4,13 +4,19 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "platform/linux/test_dir.h"
+
+extern char** environ;
 
 namespace hv {
 namespace {
@@ -51,6 +57,25 @@ TEST_F(StatusTest, TheDaemonIsRunningOnlyWhenItsPidIsAliveAndNamedHoraveld) {
 
     std::ofstream(config_.pidFile) << "junk\n";
     EXPECT_FALSE(probeDaemon(config_, fakeProc(::getpid(), "horaveld")).running);
+}
+
+TEST_F(StatusTest, ARealProcessNamedHoraveldIsFoundInProc) {
+    std::string copy = dir_.file("horaveld");
+    std::filesystem::copy_file("/bin/sleep", copy);
+    ::chmod(copy.c_str(), 0755);
+    pid_t pid = 0;
+    char* argv[] = {copy.data(), const_cast<char*>("600"), nullptr};
+    ASSERT_EQ(posix_spawn(&pid, copy.c_str(), nullptr, nullptr, argv, environ), 0);
+    std::ofstream(config_.pidFile) << pid << "\n";
+    DaemonState state = probeDaemon(config_);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    EXPECT_TRUE(state.running) << state.note;
+    EXPECT_EQ(state.pid, pid);
+
+    DaemonState gone = probeDaemon(config_);
+    EXPECT_FALSE(gone.running);
+    EXPECT_NE(gone.note.find("is gone"), std::string::npos) << gone.note;
 }
 
 TEST_F(StatusTest, TheChannelIsReadWithoutBeingCreated) {
