@@ -100,6 +100,39 @@ TEST_F(SettingsTest, DiskTimeLowerBoundIsUnsigned) {
     }
 }
 
+// The disk check's period, seen from outside: a home directory walk comes one full period after
+// the settings load, and a period that wraps to nothing falls back to 15 minutes instead of
+// spinning the loop.
+TEST(DiskTimerTest, PeriodIsTheUnsignedProductOfMinutesAndSixty) {
+    const std::pair<int64_t, double> cases[] = {
+        {10, 900}, {30, 1800}, {int64_t{1} << 30, 900}};
+    for (const auto& [minutes, period] : cases) {
+        SCOPED_TRACE(minutes);
+        ScopedTimeZone zone("UTC");
+        FakeSystem sys;
+        Config config;
+        sys.files[config.settingsFile] = FakeFile{
+            *writeXmlPropertyList(Value(Dictionary{{"diskmon", Value::integer(1)},
+                                                   {"diskmontime", Value::integer(minutes)}})),
+            S_IFREG | 0644, 0};
+        sys.login("kid");
+        sys.treeSizes[config.homeRoot + "/kid"] = {4096};
+        Monitor monitor(sys, config);
+        monitor.loadUserStatus();
+        monitor.loadUserData();
+        sys.advance(period - 1);
+        EXPECT_TRUE(sys.walkedRoots.empty());
+        sys.advance(1);
+        EXPECT_EQ(sys.walkedRoots.size(), 1u);
+        // Reloading the settings with another period keeps the first timer.
+        sys.files[config.settingsFile].bytes = *writeXmlPropertyList(
+            Value(Dictionary{{"diskmon", Value::integer(1)}, {"diskmontime", Value::integer(60)}}));
+        monitor.loadUserStatus();
+        sys.advance(period);
+        EXPECT_EQ(sys.walkedRoots.size(), 2u);
+    }
+}
+
 TEST_F(SettingsTest, UnreadableSettingsLeaveEverythingAsItWas) {
     plantSettings({{"status", Value::integer(1)}, {"warntime", Value::integer(9)}});
     monitor->loadUserStatus();
