@@ -16,6 +16,8 @@ namespace {
 using namespace typedstream;
 
 constexpr size_t kNone = std::numeric_limits<size_t>::max();
+// Copies of referenced texts may add up to this many times the input size limit.
+constexpr size_t kCopyAllowance = 16;
 
 // Raised inside the reader only; typedstreamUnarchive turns it into a DecodeError.
 struct Failure {
@@ -139,6 +141,22 @@ private:
         return static_cast<size_t>(index);
     }
 
+    // Texts are values, not shared handles, so each reference to a string object copies it. The
+    // copies are counted so that a small stream naming one large string many times cannot
+    // expand without bound.
+    static size_t copiedBytes(const Value& v) {
+        if (const std::string* s = v.string()) return s->size();
+        if (const Date* d = v.date()) {
+            return (d->timeZone ? d->timeZone->size() : 0) + (d->format ? d->format->size() : 0);
+        }
+        return 0;
+    }
+
+    void chargeCopy(size_t n, size_t at) {
+        copied_ += n;
+        if (copied_ > limits_.maxBytes * kCopyAllowance) fail("shared texts copied too often", at);
+    }
+
     void checkTableSize(size_t size, size_t at) const {
         if (size >= limits_.maxObjects) {
             fail("more than " + std::to_string(limits_.maxObjects) + " objects", at);
@@ -246,6 +264,7 @@ private:
         if (head != kNew) {
             const Entry& e = objects_[referenced(head, at, Entry::Kind::Object, "an object")];
             if (e.inProgress) fail("reference to an object that contains it (a cycle)", at);
+            chargeCopy(copiedBytes(e.value), at);
             return e.value;
         }
         if (depth > limits_.maxDepth) {
@@ -358,6 +377,7 @@ private:
             const auto* object = zone.object();
             const auto* tz = object ? dynamic_cast<const TimeZoneObject*>(object->get()) : nullptr;
             if (!tz) fail("calendar date zone is not a time zone", zoneAt);
+            if (tz->name()) chargeCopy(tz->name()->size(), zoneAt);
             date.timeZone = tz->name();
         }
         expectType("@");
@@ -538,6 +558,7 @@ private:
     std::deque<std::string> strings_;  // a deque: entries keep pointers into it
     std::vector<Entry> objects_;
     size_t skippedValues_ = 0;
+    size_t copied_ = 0;
 };
 
 // The positional decoder handed to a registered class: each value is one "@" group. A failure

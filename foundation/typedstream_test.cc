@@ -609,6 +609,28 @@ TEST_F(TypedstreamTest, SharedStringsAreHeldOnceHoweverOftenTheyAreNamed) {
     EXPECT_LT(unknown.error->message.size(), 100u);
 }
 
+TEST_F(TypedstreamTest, ReferencesToOneLargeTextCannotMultiplyIt) {
+    // Texts are copied per use, so an array naming a 100 kB string 1,000 times would hold 100 MB.
+    // An array of 1,001 elements: a new string object, then 1,000 references to it.
+    auto arrayNaming = [](size_t textSize) {
+        std::string s = arrayOf(R"(81 e9 03 92 84 84 84 08 "NSString" 01 94 84 01 2b 82)");
+        const auto n = static_cast<uint32_t>(textSize);
+        for (int k = 0; k < 4; ++k) s.push_back(static_cast<char>(n >> (8 * k)));
+        s.append(textSize, 't');
+        s += bytes("86");
+        for (int i = 0; i < 1000; ++i) s += bytes("92 95");  // "@", reference to the string
+        return s + bytes("86");
+    };
+    const DecodeResult modest = typedstreamUnarchive(arrayNaming(1000));
+    ASSERT_TRUE(modest.ok()) << modest.error->message;
+    ASSERT_EQ(modest.value.array()->size(), 1001u);
+    EXPECT_EQ((*modest.value.array())[1000], Value(std::string(1000, 't')));
+
+    const DecodeResult huge = typedstreamUnarchive(arrayNaming(100000));
+    ASSERT_FALSE(huge.ok());
+    EXPECT_NE(huge.error->message.find("copied too often"), std::string::npos);
+}
+
 class Unregistered : public Object {
 public:
     std::string_view className() const override { return "Unregistered"; }
