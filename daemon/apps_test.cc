@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,8 @@ struct AppCase {
     bool killed;
     std::vector<std::string> warnings;
 };
+
+void PrintTo(const AppCase& c, std::ostream* os) { *os << c.name; }
 
 class AppMinute : public AppsTest, public ::testing::WithParamInterface<AppCase> {};
 

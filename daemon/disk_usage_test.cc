@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,8 @@ struct SizeCase {
     std::vector<uint64_t> sizes;
     uint64_t total;  // what the sizes count for
 };
+
+void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.name; }
 
 class DiskSizes : public DiskUsageTest, public ::testing::WithParamInterface<SizeCase> {};
 
@@ -125,6 +128,8 @@ struct ScriptCase {
     Refusal refusal;
 };
 
+void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
+
 class DiskScript : public DiskUsageTest, public ::testing::WithParamInterface<ScriptCase> {};
 
 // Root runs the script only from a policy that only root can have written.
@@ -185,6 +190,8 @@ struct LoadedFileCase {
     mode_t mode;
     bool runs;
 };
+
+void PrintTo(const LoadedFileCase& c, std::ostream* os) { *os << c.name; }
 
 class DiskScriptFromFile : public DiskUsageTest,
                            public ::testing::WithParamInterface<LoadedFileCase> {};
@@ -247,6 +254,8 @@ struct QuotaCase {
     uint64_t fileSize;
     bool over;
 };
+
+void PrintTo(const QuotaCase& c, std::ostream* os) { *os << c.name; }
 
 class DiskQuotaFromPolicy : public DiskUsageTest,
                             public ::testing::WithParamInterface<QuotaCase> {};

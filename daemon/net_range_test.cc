@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,8 @@ struct TickCase {
     std::vector<std::string> commands;  // after the first two ticks
     int32_t published;                  // the network word of the remaining-time record
 };
+
+void PrintTo(const TickCase& c, std::ostream* os) { *os << c.name; }
 
 class NetRangeThroughTheTick : public NetRangeTest,
                                public ::testing::WithParamInterface<TickCase> {};

@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,8 @@ struct SleepCase {
     uint32_t minutes;       // added to umin
     uint32_t uminsecAfter;  // the seconds left over, plus the 5 of the charging tick
 };
+
+void PrintTo(const SleepCase& c, std::ostream* os) { *os << c.name; }
 
 class SleepCharge : public PowerTest, public ::testing::WithParamInterface<SleepCase> {};
 
@@ -140,6 +143,8 @@ struct WatchCase {
     uint32_t statusBefore;
     bool runningAfter;
 };
+
+void PrintTo(const WatchCase& c, std::ostream* os) { *os << c.name; }
 
 class WatchSwitch : public MonitorsTest, public ::testing::WithParamInterface<WatchCase> {};
 

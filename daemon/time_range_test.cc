@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <limits>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,8 @@ struct DayCase {
     // Outside every range: the notice text; "" when inside.
     std::string rangeNotice;
 };
+
+void PrintTo(const DayCase& c, std::ostream* os) { *os << c.name; }
 
 class TimeRangeDay : public TimeRangeTest, public ::testing::WithParamInterface<DayCase> {};
 
@@ -152,6 +155,8 @@ struct UnsetCase {
     bool loggedOut;
 };
 
+void PrintTo(const UnsetCase& c, std::ostream* os) { *os << c.name; }
+
 class TimeRangeUnsetDay : public TimeRangeTest, public ::testing::WithParamInterface<UnsetCase> {};
 
 // Both values 0 on the day: no range at all without keeplimit, the range of minute 0 with it.
@@ -220,6 +225,8 @@ struct MissingCase {
     uint32_t keeplimit;
     std::string notice;
 };
+
+void PrintTo(const MissingCase& c, std::ostream* os) { *os << c.name; }
 
 class TimeRangeMissingRecords : public TimeRangeTest,
                                 public ::testing::WithParamInterface<MissingCase> {};
