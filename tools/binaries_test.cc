@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -19,9 +20,10 @@
 namespace hv {
 namespace {
 
+// A built program, found from this test's own place in the build tree (<build>/tools/).
 std::string binary(const char* relative) {
-    const char* dir = std::getenv("HORAVEL_BINARY_DIR");
-    return std::string(dir ? dir : ".") + "/" + relative;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe");
+    return (self.parent_path().parent_path() / relative).string();
 }
 
 std::string slurp(const std::string& path) {
