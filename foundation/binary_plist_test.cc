@@ -89,6 +89,17 @@ TEST(BinaryPlistTest, WriterRefusesWhatAListCannotHold) {
     EXPECT_FALSE(writeBinaryPropertyList(deep));
 }
 
+// A shared container met again deeper down still counts its own depth there.
+TEST(BinaryPlistTest, WriterCountsSharedContainersAtEveryDepth) {
+    Value chain = Value::integer(1);
+    for (int i = 0; i < 60; ++i) chain = Value(Array{chain});
+    Value wrapped = chain;
+    for (int i = 0; i < 3; ++i) wrapped = Value(Array{wrapped});  // 1 + 3 + 60 = 64 levels
+    EXPECT_TRUE(writeBinaryPropertyList(Value(Array{chain, wrapped})));
+    wrapped = Value(Array{wrapped});
+    EXPECT_FALSE(writeBinaryPropertyList(Value(Array{chain, wrapped})));
+}
+
 TEST(BinaryPlistTest, WriterMergesEqualScalarsAndSharedContainers) {
     const Value shared(Array{Value("x"), Value("y")});
     const auto once = writeBinaryPropertyList(Value(Array{shared}));

@@ -2,6 +2,7 @@
 // dictionary's keys, then its values), equal strings, numbers, dates, data and UIDs written once,
 // a shared array or dictionary written once, and the narrowest reference and offset widths.
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -87,30 +88,43 @@ private:
         }
     }
 
-    // Gives v an object number (pre-order); false when v cannot be written.
-    bool flatten(const Value& v, int depth) {
+    // Gives v an object number (pre-order) and returns the number of containers from v down to
+    // its deepest leaf; nullopt when v cannot be written. A container met again is not walked
+    // again, but its recorded height still counts where it is met.
+    std::optional<int> flatten(const Value& v, int depth) {
         if (auto key = scalarKey(v)) {
-            if (scalars_.count(*key)) return true;
+            if (scalars_.count(*key)) return 0;
             scalars_.emplace(std::move(*key), objects_.size());
-            return add(v);
+            return add(v) ? std::optional<int>(0) : std::nullopt;
         }
-        if (v.kind() != Value::Kind::Array && v.kind() != Value::Kind::Dictionary) return false;
+        if (v.kind() != Value::Kind::Array && v.kind() != Value::Kind::Dictionary) return std::nullopt;
         // The writer keeps to the limits its reader enforces.
-        if (depth + 1 > DecodeLimits{}.maxDepth) return false;
-        if (containers_.count(v.identity())) return true;
-        containers_.emplace(v.identity(), objects_.size());
-        if (!add(v)) return false;
+        const int maxDepth = DecodeLimits{}.maxDepth;
+        if (auto it = containers_.find(v.identity()); it != containers_.end()) {
+            if (depth + it->second.height > maxDepth) return std::nullopt;
+            return it->second.height;
+        }
+        if (depth + 1 > maxDepth) return std::nullopt;
+        const uint64_t index = objects_.size();
+        if (!add(v)) return std::nullopt;
+        int height = 0;
+        const auto child = [&](const Value& c) {
+            const auto h = flatten(c, depth + 1);
+            if (h) height = std::max(height, *h);
+            return h.has_value();
+        };
         if (const Array* a = v.array()) {
             for (const Value& item : *a)
-                if (!flatten(item, depth + 1)) return false;
-            return true;
+                if (!child(item)) return std::nullopt;
+        } else {
+            const Dictionary& d = *v.dictionary();
+            for (const auto& entry : d)
+                if (!entry.first.string() || !child(entry.first)) return std::nullopt;
+            for (const auto& entry : d)
+                if (!child(entry.second)) return std::nullopt;
         }
-        const Dictionary& d = *v.dictionary();
-        for (const auto& entry : d)
-            if (!entry.first.string() || !flatten(entry.first, depth + 1)) return false;
-        for (const auto& entry : d)
-            if (!flatten(entry.second, depth + 1)) return false;
-        return true;
+        containers_.emplace(v.identity(), Container{index, height + 1});
+        return height + 1;
     }
 
     bool add(const Value& v) {
@@ -121,7 +135,7 @@ private:
 
     uint64_t ref(const Value& v) const {
         if (auto key = scalarKey(v)) return scalars_.at(*key);
-        return containers_.at(v.identity());
+        return containers_.at(v.identity()).index;
     }
 
     static void marker(std::string& out, uint8_t type, uint64_t count) {
@@ -220,7 +234,11 @@ private:
 
     std::vector<const Value*> objects_;
     std::map<ScalarKey, uint64_t> scalars_;
-    std::unordered_map<const void*, uint64_t> containers_;
+    struct Container {
+        uint64_t index;
+        int height;
+    };
+    std::unordered_map<const void*, Container> containers_;
     size_t refSize_ = 1;
 };
 

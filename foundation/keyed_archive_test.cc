@@ -426,6 +426,29 @@ TEST_F(KeyedArchiveTest, ArchiverKeepsToTheReadersNestingLimit) {
     }
 }
 
+TEST_F(KeyedArchiveTest, SharedInstanceCountsItsDepthWhereverItIsMet) {
+    Value chain = Value("leaf");
+    for (int i = 0; i < 60; ++i) chain = Value(Array{chain});
+    Value wrapped = chain;
+    for (int i = 0; i < 3; ++i) wrapped = Value(Array{wrapped});  // 1 + 3 + 60 = 64 levels
+    const auto fits = keyedArchive(Value(Array{chain, wrapped}));
+    ASSERT_TRUE(fits);
+    EXPECT_TRUE(keyedUnarchive(*fits).ok());
+    EXPECT_FALSE(keyedArchive(Value(Array{chain, Value(Array{wrapped})})));
+
+    // An empty array is a level of its own too.
+    const Value empty(Array{});
+    const auto nest = [&](int levels) {
+        Value v = empty;
+        for (int i = 0; i < levels; ++i) v = Value(Array{v});
+        return Value(Array{empty, v});
+    };
+    const auto deepest = keyedArchive(nest(62));
+    ASSERT_TRUE(deepest);
+    EXPECT_TRUE(keyedUnarchive(*deepest).ok());
+    EXPECT_FALSE(keyedArchive(nest(63)));
+}
+
 TEST_F(KeyedArchiveTest, CorruptedArchivesNeverCrash) {
     const auto bytes = keyedArchive(Value(Array{Value(std::shared_ptr<Object>(workedExampleRecord())),
                                                 Value(Dictionary{{Value("k"), Value(Data{1})}})}));

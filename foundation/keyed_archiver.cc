@@ -5,6 +5,7 @@
 // Apple's constant strings and tagged numbers give; arrays, dictionaries, data and objects are
 // written once per instance.
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -43,7 +44,9 @@ public:
         if (failed_) return std::nullopt;
         // The reader's limits: an object stored as a dictionary is one more level of nesting.
         const int maxDepth = DecodeLimits{}.maxDepth;
-        if (depth > maxDepth || (depth == maxDepth && !isDirect(v) && !v.isNil())) return fail();
+        const bool isObject = !isDirect(v) && !v.isNil();
+        if (depth > maxDepth || (isObject && depth + 1 > maxDepth)) return fail();
+        if (isObject) deepest_ = std::max(deepest_, depth + 1);
         switch (v.kind()) {
             case Value::Kind::Nil:
                 return kNilUid;
@@ -53,19 +56,19 @@ public:
             case Value::Kind::Boolean:
                 return direct(v);
             case Value::Kind::Data:
-                return once(v, [&] { return add(v); });
+                return once(v, depth, [&] { return add(v); });
             case Value::Kind::Date:
                 return date(*v.date(), depth);
             case Value::Kind::Array:
-                return once(v, [&] { return array(*v.array(), depth); });
+                return once(v, depth, [&] { return array(*v.array(), depth); });
             case Value::Kind::Dictionary:
-                return once(v, [&] { return dictionary(*v.dictionary(), depth); });
+                return once(v, depth, [&] { return dictionary(*v.dictionary(), depth); });
             case Value::Kind::Null:
                 // NSNull is a singleton: every null is the same instance.
                 if (!null_) null_ = finish(reserve(), {}, {"NSNull", "NSObject"});
                 return null_;
             case Value::Kind::Object:
-                return once(v, [&] { return object(**v.object(), depth); });
+                return once(v, depth, [&] { return object(**v.object(), depth); });
             case Value::Kind::Uid:
                 return fail();
         }
@@ -89,12 +92,21 @@ private:
 
     uint64_t reserve() { return add(Value()); }
 
+    // Encodes an instance the first time; later it is a reference to the same entry. Its
+    // height (levels of objects from it down) still counts wherever it is met again.
     template <class Encode>
-    std::optional<uint64_t> once(const Value& v, Encode encodeFirst) {
-        if (auto it = instances_.find(v.identity()); it != instances_.end()) return it->second;
+    std::optional<uint64_t> once(const Value& v, int depth, Encode encodeFirst) {
+        if (auto it = instances_.find(v.identity()); it != instances_.end()) {
+            if (depth + it->second.height > DecodeLimits{}.maxDepth) return fail();
+            deepest_ = std::max(deepest_, depth + it->second.height);
+            return it->second.uid;
+        }
         held_.push_back(v);
+        const int outer = deepest_;
+        deepest_ = v.data() ? depth : depth + 1;
         const std::optional<uint64_t> uid = encodeFirst();
-        if (uid) instances_.emplace(v.identity(), *uid);
+        if (uid) instances_.emplace(v.identity(), Instance{*uid, deepest_ - depth});
+        deepest_ = std::max(outer, deepest_);
         return uid;
     }
 
@@ -241,7 +253,13 @@ private:
     bool failed_ = false;
     // Every instance met, kept alive so that no address is reused by a later temporary value.
     std::vector<Value> held_;
-    std::unordered_map<const void*, uint64_t> instances_;
+    struct Instance {
+        uint64_t uid;
+        int height;
+    };
+    std::unordered_map<const void*, Instance> instances_;
+    // The deepest level an object has taken so far (an object at depth d takes level d + 1).
+    int deepest_ = 0;
     std::map<ScalarKey, uint64_t> scalars_;
     std::optional<uint64_t> null_;
     std::unordered_map<std::string, uint64_t> classes_;

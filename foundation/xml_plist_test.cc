@@ -138,6 +138,17 @@ TEST(XmlPlistTest, RoundTripsEveryKindItHolds) {
     EXPECT_EQ(r.value, v);
 }
 
+// A value that shares one array at every level is small in memory but 2^40 elements as text.
+TEST(XmlPlistTest, WriterStopsAtTheElementLimit) {
+    Value v = Value::integer(1);
+    for (int i = 0; i < 40; ++i) v = Value(Array{v, v});
+    EXPECT_FALSE(writeXmlPropertyList(v));
+    Array wide(99999, Value::boolean(true));
+    EXPECT_TRUE(writeXmlPropertyList(Value(wide)));
+    wide.push_back(Value::boolean(true));
+    EXPECT_FALSE(writeXmlPropertyList(Value(wide)));
+}
+
 TEST(XmlPlistTest, WriterRefusesWhatXmlCannotHold) {
     EXPECT_FALSE(writeXmlPropertyList(Value()));
     EXPECT_FALSE(writeXmlPropertyList(Value(Uid{1})));

@@ -58,6 +58,9 @@ private:
     }
 
     bool value(const Value& v, int depth) {
+        // XML writes a shared container out in full each time it is met, so the element count
+        // is what bounds the output (and what the reader would refuse beyond).
+        if (++elements_ > DecodeLimits{}.maxObjects) return false;
         indent(depth);
         switch (v.kind()) {
             case Value::Kind::String:
@@ -127,6 +130,7 @@ private:
     }
 
     std::string out_;
+    size_t elements_ = 0;
 };
 
 }  // namespace
