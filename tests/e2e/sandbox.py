@@ -240,7 +240,6 @@ class Sandbox:
         self.programs = programs
         self.children = []
         self.sessions = {}
-        self.console = None
         self.log = DaemonLog()
         self.daemon_pid = None
 
@@ -405,7 +404,6 @@ class Sandbox:
 
     def switch_console(self, session_id):
         """Makes session_id the active session of seat0 (None: nobody at the console)."""
-        self.console = session_id
         seat = {"IS_SEAT0": 1, "CAN_MULTI_SESSION": 1, "CAN_TTY": 1, "CAN_GRAPHICAL": 1}
         if session_id is not None:
             user = self.sessions[session_id][0]
