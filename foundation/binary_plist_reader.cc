@@ -260,6 +260,17 @@ private:
         return {};
     }
 
+    // Every entry of an array or dictionary becomes a value in memory; together with the objects
+    // themselves they are held to the object limit, so memory stays proportional to it.
+    bool count(uint64_t entries, size_t at) {
+        if (entries > limits_.maxObjects - values_) {
+            fail("more objects than the limit", at);
+            return false;
+        }
+        values_ += entries;
+        return true;
+    }
+
     bool enter(int depth, size_t at) {
         if (depth + 1 > limits_.maxDepth) {
             fail("nesting deeper than the limit", at);
@@ -272,7 +283,7 @@ private:
         const size_t start = at - 1;
         if (!enter(depth, start)) return {};
         const auto n = length(nibble, at);
-        if (!n || !fits(*n, refSize_, at)) return {};
+        if (!n || !fits(*n, refSize_, at) || !count(*n, start)) return {};
         Array items;
         items.reserve(*n);
         for (uint64_t i = 0; i < *n && !failure_; ++i) {
@@ -289,7 +300,7 @@ private:
         const size_t start = at - 1;
         if (!enter(depth, start)) return {};
         const auto n = length(nibble, at);
-        if (!n || !fits(*n, 2 * refSize_, at)) return {};
+        if (!n || !fits(*n, 2 * refSize_, at) || !count(2 * *n, start)) return {};
         DictionaryBuilder entries;
         entries.reserve(*n);
         for (uint64_t i = 0; i < *n && !failure_; ++i) {
@@ -312,6 +323,7 @@ private:
     size_t offsetSize_ = 0, refSize_ = 0;
     uint64_t objectCount_ = 0, topObject_ = 0, offsetTable_ = 0;
     std::vector<Slot> slots_;
+    size_t values_ = 0;
     std::optional<DecodeError> failure_;
 };
 

@@ -83,6 +83,8 @@ TEST(BinaryPlistTest, WriterRefusesWhatAListCannotHold) {
     EXPECT_FALSE(writeBinaryPropertyList(Value(Dictionary{{Value::integer(1), Value("x")}})));
     EXPECT_FALSE(writeBinaryPropertyList(Value(Array{Value("ok"), Value()})));
     EXPECT_FALSE(writeBinaryPropertyList(Value(Uid{uint64_t{1} << 32})));
+    EXPECT_TRUE(writeBinaryPropertyList(Value(Array(100000, Value::integer(1)))));
+    EXPECT_FALSE(writeBinaryPropertyList(Value(Array(100001, Value::integer(1)))));
     EXPECT_FALSE(writeBinaryPropertyList(Value("bad \xC3 utf-8")));
     Value deep = Value::integer(1);
     for (int i = 0; i < 65; ++i) deep = Value(Array{deep});
@@ -328,7 +330,20 @@ std::vector<MalformedCase> malformedCases() {
     big.resize((1 << 20) + 1);
     cases.push_back({"overSizeLimit", big, "size limit"});
     cases.push_back({"depth10000", nestedArrays(10000).build(), "nesting"});
+    // One object, but 100,001 entries to hold in memory.
+    BplistBuilder wide = simple({obj({0xAF, 0x12, 0x00, 0x01, 0x86, 0xA1}) + std::string(100001, '\x01'), obj({0x09})});
+    wide.offsetSize = 4;
+    cases.push_back({"tooManyEntries", wide.build(), "more objects"});
     return cases;
+}
+
+TEST(BinaryPlistTest, EntriesUpToTheLimitAreRead) {
+    BplistBuilder b;
+    b.offsetSize = 4;
+    b.objects = {obj({0xAF, 0x12, 0x00, 0x01, 0x86, 0x9F}) + std::string(99999, '\x01'), obj({0x09})};
+    const DecodeResult r = readBinaryPropertyList(b.build());
+    ASSERT_TRUE(r.ok()) << r.error->message;
+    EXPECT_EQ(r.value.array()->size(), 99999u);
 }
 
 TEST(BinaryPlistTest, MalformedInputFailsCleanly) {

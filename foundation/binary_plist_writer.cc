@@ -107,6 +107,9 @@ private:
         if (depth + 1 > maxDepth) return std::nullopt;
         const uint64_t index = objects_.size();
         if (!add(v)) return std::nullopt;
+        // The reader holds the entries of all containers to the object limit as well.
+        entries_ += v.array() ? v.array()->size() : 2 * v.dictionary()->size();
+        if (entries_ > DecodeLimits{}.maxObjects) return std::nullopt;
         int height = 0;
         const auto child = [&](const Value& c) {
             const auto h = flatten(c, depth + 1);
@@ -239,6 +242,7 @@ private:
         int height;
     };
     std::unordered_map<const void*, Container> containers_;
+    size_t entries_ = 0;
     size_t refSize_ = 1;
 };
 

@@ -326,6 +326,7 @@ private:
                 fail("expected <key>", keyTag->offset);
                 return {};
             }
+            if (!count(keyTag->offset)) return {};
             auto key = text("key", *keyTag);
             if (!key || !skipMisc()) return {};
             if (startsWith("</")) {

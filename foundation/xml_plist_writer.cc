@@ -121,6 +121,7 @@ private:
         out_ += "<dict>\n";
         for (const auto& [key, item] : d) {
             if (!key.string()) return false;
+            if (++elements_ > DecodeLimits{}.maxObjects) return false;
             indent(depth + 1);
             if (!element("key", *key.string()) || !value(item, depth + 1)) return false;
         }
