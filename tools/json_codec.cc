@@ -1,7 +1,5 @@
 #include "tools/json_codec.h"
 
-#include <time.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +8,7 @@
 #include <utility>
 
 #include "common/table_element.h"
-#include "foundation/calendar_date.h"
+#include "tools/iso_date.h"
 
 namespace hv {
 namespace {
@@ -18,74 +16,8 @@ namespace {
 constexpr int kMaxDepth = 64;
 constexpr size_t kMaxValues = 100000;
 constexpr size_t kMaxJsonBytes = 1 << 20;
-// Dates are printed with a four-digit year; this bound keeps every step of the civil-date
-// arithmetic far from overflow.
-constexpr double kMaxAbsDate = 3.0e11;
 
 const char* const kDayKeys[7] = {"d_sun", "d_mon", "d_tue", "d_wed", "d_thu", "d_fri", "d_sat"};
-
-// ---- civil dates (proleptic Gregorian, days since 1970-01-01) ----
-
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void civilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const unsigned doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    y = static_cast<int64_t>(yoe) + era * 400 + (m <= 2);
-}
-
-unsigned daysInMonth(int64_t y, unsigned m) {
-    static const unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-    return m == 2 && leap ? 29 : kDays[m - 1];
-}
-
-// Offset in seconds of a fixed zone name such as "GMT", "UTC", "GMT+0100", "GMT-05:30".
-std::optional<int> fixedZoneOffset(const std::string& name) {
-    std::string_view s = name;
-    if (s.substr(0, 3) != "GMT" && s.substr(0, 3) != "UTC") return std::nullopt;
-    s.remove_prefix(3);
-    if (s.empty()) return 0;
-    int sign = s[0] == '+' ? 1 : s[0] == '-' ? -1 : 0;
-    if (sign == 0) return std::nullopt;
-    s.remove_prefix(1);
-    std::string digits;
-    for (char c : s) {
-        if (c == ':') continue;
-        if (c < '0' || c > '9') return std::nullopt;
-        digits += c;
-    }
-    if (digits.empty() || digits.size() > 4) return std::nullopt;
-    int hours = 0, minutes = 0;
-    if (digits.size() <= 2) {
-        hours = std::atoi(digits.c_str());
-    } else {
-        hours = std::atoi(digits.substr(0, digits.size() - 2).c_str());
-        minutes = std::atoi(digits.substr(digits.size() - 2).c_str());
-    }
-    if (hours > 23 || minutes > 59) return std::nullopt;
-    return sign * (hours * 3600 + minutes * 60);
-}
-
-int localOffset(int64_t unixSeconds) {
-    time_t t = static_cast<time_t>(unixSeconds);
-    struct tm tm {};
-    if (!localtime_r(&t, &tm)) return 0;
-    return static_cast<int>(tm.tm_gmtoff);
-}
 
 // ---- base64 ----
 
@@ -237,7 +169,7 @@ private:
     }
 
     Json date(const Date& d, const std::string& path) {
-        if (!std::isfinite(d.time) || std::fabs(d.time) > kMaxAbsDate) return fail("date out of range", path);
+        if (!isoDateInRange(d.time)) return fail("date out of range", path);
         Json out{{"$date", formatIsoDate(d.time, d.timeZone)}};
         if (d.calendar) {
             out["$timeZone"] = d.timeZone ? Json(*d.timeZone) : Json(nullptr);
@@ -458,90 +390,7 @@ private:
     }
 };
 
-bool digits(std::string_view s, size_t pos, size_t n, int& out) {
-    if (pos + n > s.size()) return false;
-    out = 0;
-    for (size_t i = pos; i < pos + n; ++i) {
-        if (s[i] < '0' || s[i] > '9') return false;
-        out = out * 10 + (s[i] - '0');
-    }
-    return true;
-}
-
 }  // namespace
-
-std::string formatIsoDate(double secondsSince2001, const std::optional<std::string>& timeZone) {
-    const double whole = std::floor(secondsSince2001);
-    const double frac = secondsSince2001 - whole;
-    const int64_t unixSeconds = static_cast<int64_t>(whole) + static_cast<int64_t>(kReferenceDateOffset);
-    std::optional<int> fixed = timeZone ? fixedZoneOffset(*timeZone) : std::nullopt;
-    const int offset = fixed ? *fixed : localOffset(unixSeconds);
-
-    const int64_t local = unixSeconds + offset;
-    int64_t days = local >= 0 ? local / 86400 : -((-local + 86399) / 86400);
-    int64_t secondOfDay = local - days * 86400;
-    int64_t year;
-    unsigned month, day;
-    civilFromDays(days, year, month, day);
-
-    // The shortest fraction that reads back as exactly the same time.
-    std::string fraction;
-    if (frac != 0.0) {
-        for (int precision = 1; precision <= 17; ++precision) {
-            char buf[32];
-            std::snprintf(buf, sizeof buf, "%.*f", precision, frac);
-            if (buf[0] != '0') continue;
-            fraction = buf + 1;
-            if (whole + std::strtod(buf, nullptr) == secondsSince2001) break;
-        }
-    }
-    const int absOffset = offset < 0 ? -offset : offset;
-    char out[96];
-    std::snprintf(out, sizeof out, "%04lld-%02u-%02uT%02d:%02d:%02d%s%c%02d:%02d",
-                  static_cast<long long>(year), month, day, static_cast<int>(secondOfDay / 3600),
-                  static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60),
-                  fraction.c_str(), offset < 0 ? '-' : '+', absOffset / 3600, absOffset / 60 % 60);
-    return out;
-}
-
-std::optional<double> parseIsoDate(std::string_view s) {
-    int year, month, day, hour, minute, second;
-    if (!digits(s, 0, 4, year) || s.size() < 19 || s[4] != '-' || !digits(s, 5, 2, month) ||
-        s[7] != '-' || !digits(s, 8, 2, day) || s[10] != 'T' || !digits(s, 11, 2, hour) ||
-        s[13] != ':' || !digits(s, 14, 2, minute) || s[16] != ':' || !digits(s, 17, 2, second)) {
-        return std::nullopt;
-    }
-    if (month < 1 || month > 12 || day < 1 || static_cast<unsigned>(day) > daysInMonth(year, month) ||
-        hour > 23 || minute > 59 || second > 59) {
-        return std::nullopt;
-    }
-    size_t pos = 19;
-    std::string fraction = "0";
-    if (pos < s.size() && s[pos] == '.') {
-        size_t start = pos++;
-        while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') ++pos;
-        if (pos == start + 1 || pos - start > 21) return std::nullopt;
-        fraction = "0" + std::string(s.substr(start, pos - start));
-    }
-    int offset = 0;
-    if (pos < s.size() && s[pos] == 'Z') {
-        ++pos;
-    } else if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) {
-        int sign = s[pos] == '-' ? -1 : 1;
-        int oh, om;
-        size_t mpos = pos + 3 < s.size() && s[pos + 3] == ':' ? pos + 4 : pos + 3;
-        if (!digits(s, pos + 1, 2, oh) || !digits(s, mpos, 2, om) || oh > 23 || om > 59) return std::nullopt;
-        offset = sign * (oh * 3600 + om * 60);
-        pos = mpos + 2;
-    } else {
-        return std::nullopt;
-    }
-    if (pos != s.size()) return std::nullopt;
-    const int64_t unixSeconds = daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
-                                hour * 3600 + minute * 60 + second - offset;
-    const double whole = static_cast<double>(unixSeconds - static_cast<int64_t>(kReferenceDateOffset));
-    return whole + std::strtod(fraction.c_str(), nullptr);
-}
 
 ToJsonResult toJson(const Value& value) {
     ToJson converter;

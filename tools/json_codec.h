@@ -50,10 +50,4 @@ FromJsonResult fromJson(const Json& json);
 // parseJsonText, then fromJson.
 FromJsonResult parseJsonValue(std::string_view text);
 
-// ISO 8601 with the numeric offset of the zone in force at that moment: the zone named by a
-// "GMT+hhmm" style name, else the local time zone. Fractional seconds appear only when present.
-std::string formatIsoDate(double secondsSince2001, const std::optional<std::string>& timeZone);
-// "YYYY-MM-DDTHH:MM:SS[.fraction](Z|+hh:mm|+hhmm)" to seconds since 2001; nullopt otherwise.
-std::optional<double> parseIsoDate(std::string_view text);
-
 }  // namespace hv

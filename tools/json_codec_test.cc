@@ -81,22 +81,6 @@ TEST_F(JsonCodecTest, DatesKeepFractionsOffsetsAndCalendarDetails) {
         EXPECT_EQ(back.date()->timeZone, d.timeZone);
         EXPECT_EQ(back.date()->format, d.format);
     }
-    // The same moment written with different offsets is the same date.
-    EXPECT_EQ(parseIsoDate("2026-12-07T08:30:00+01:00"), parseIsoDate("2026-12-07T07:30:00Z"));
-    EXPECT_EQ(parseIsoDate("2026-12-07T02:30:00-0500"), parseIsoDate("2026-12-07T07:30:00Z"));
-    EXPECT_EQ(*parseIsoDate("2001-01-01T00:00:00.25Z"), 0.25);
-    // New York is at -05:00 in December and -04:00 in July.
-    EXPECT_EQ(formatIsoDate(*parseIsoDate("2026-12-07T07:30:00Z"), std::nullopt), "2026-12-07T02:30:00-05:00");
-    EXPECT_EQ(formatIsoDate(*parseIsoDate("2026-07-07T07:30:00Z"), std::nullopt), "2026-07-07T03:30:00-04:00");
-}
-
-TEST_F(JsonCodecTest, MalformedDatesAreRefused) {
-    for (const char* text : {"2026-12-07T08:30:00", "2026-13-07T08:30:00Z", "2026-02-29T08:30:00Z",
-                             "2026-12-07 08:30:00Z", "2026-12-07T24:00:00Z", "2026-12-07T08:30:00.Z",
-                             "2026-12-07T08:30:00+1:00", "2026-12-07T08:30:00Zjunk", ""}) {
-        EXPECT_FALSE(parseIsoDate(text)) << text;
-    }
-    EXPECT_TRUE(parseIsoDate("2024-02-29T08:30:00Z"));
 }
 
 TEST_F(JsonCodecTest, TableElementPrintsAllEighteenFields) {
@@ -185,6 +169,8 @@ TEST_F(JsonCodecTest, ValuesWithoutAJsonFormAreErrors) {
 
     EXPECT_TRUE(toJson(Value(std::string("\xff\xfe"))).error);
     EXPECT_TRUE(toJson(Value(Dictionary{{Value("a"), Value()}, {Value("a"), Value()}})).error);
+    EXPECT_TRUE(toJson(Value(Date{std::nan("")})).error);
+    EXPECT_TRUE(toJson(Value(Date{1e18})).error);
 }
 
 TEST_F(JsonCodecTest, NestingAndExpansionAreBounded) {
