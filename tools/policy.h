@@ -17,6 +17,13 @@
 
 namespace hv {
 
+inline constexpr int kMinutesPerDay = 1440;
+inline constexpr int64_t kMiB = 1048576;
+// Weekdays as the daemon numbers them (0 = Sunday), and the order in which a week is shown.
+inline constexpr const char* kDayNames[7] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
+inline constexpr const char* kDayTitles[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+inline constexpr int kWeekOrder[7] = {1, 2, 3, 4, 5, 6, 0};
+
 // A range of minutes of the day on one weekday (0 = Sunday .. 6 = Saturday).
 struct DayRange {
     int day = 0;

@@ -1,28 +1,14 @@
 #include "tools/policy.h"
 
-#include <time.h>
-
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <iomanip>
 #include <set>
-#include <sstream>
-
-#include "foundation/calendar_date.h"
 
 namespace hv {
 namespace {
 
-constexpr int kMinutesPerDay = 1440;
 // The daemon keeps only the low 32 bits of a quota in bytes.
 constexpr int64_t kMaxQuotaMb = 4095;
-constexpr int64_t kMiB = 1048576;
-
-const char* const kDayNames[7] = {"sun", "mon", "tue", "wed", "thu", "fri", "sat"};
-const char* const kDayTitles[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-// Monday first, as people read a week.
-const int kWeekOrder[7] = {1, 2, 3, 4, 5, 6, 0};
 
 // The days a name stands for, and how specific it is (a single day beats a group beats "all").
 std::optional<std::pair<std::vector<int>, int>> daySet(const std::string& name) {
@@ -138,66 +124,6 @@ public:
     }
 };
 
-void setDay(TableElement& e, int day, int32_t value) {
-    Value v = Value::integer(value, 'i');
-    switch (day) {
-        case 0: e.setSunday(v); break;
-        case 1: e.setMonday(v); break;
-        case 2: e.setTuesday(v); break;
-        case 3: e.setWednesday(v); break;
-        case 4: e.setThursday(v); break;
-        case 5: e.setFriday(v); break;
-        case 6: e.setSaturday(v); break;
-    }
-}
-
-// Range pairs: pair i holds, for each weekday, that day's i-th range (0-0, "unset", where a day
-// has fewer ranges).
-void appendPairs(Array& list, const std::vector<DayRange>& ranges, const char* mode,
-                 const std::string& policyPath, int pairs) {
-    std::array<std::vector<const DayRange*>, 7> byDay;
-    for (const DayRange& r : ranges) byDay[r.day].push_back(&r);
-    for (int i = 0; i < pairs; ++i) {
-        auto start = std::make_shared<TableElement>();
-        auto end = std::make_shared<TableElement>();
-        for (auto& e : {start, end}) {
-            e->setMmode(Value(mode));
-            e->setHomePath(Value(policyPath));
-        }
-        for (int d = 0; d < 7; ++d) {
-            bool has = static_cast<size_t>(i) < byDay[d].size();
-            setDay(*start, d, has ? byDay[d][i]->start : 0);
-            setDay(*end, d, has ? byDay[d][i]->end : 0);
-        }
-        list.push_back(Value(std::shared_ptr<Object>(start)));
-        list.push_back(Value(std::shared_ptr<Object>(end)));
-    }
-}
-
-int pairCount(const std::vector<DayRange>& ranges) {
-    std::array<int, 7> perDay{};
-    for (const DayRange& r : ranges) ++perDay[r.day];
-    return *std::max_element(perDay.begin(), perDay.end());
-}
-
-void readPairs(const Array& records, size_t first, int32_t pairs, std::vector<DayRange>& out) {
-    for (int64_t i = 0; i < pairs; ++i) {
-        size_t at = first + 2 * static_cast<size_t>(i);
-        if (at >= records.size()) break;
-        auto start = recordAt(records, at);
-        auto end = recordAt(records, at + 1);
-        for (int d = 0; d < 7; ++d) {
-            int s = start ? start->day(d).intValue() : 0;
-            int e = end ? end->day(d).intValue() : 0;
-            if (s == 0 && e == 0) continue;
-            out.push_back({d, s, e});
-        }
-    }
-    std::sort(out.begin(), out.end(), [](const DayRange& a, const DayRange& b) {
-        return std::tie(a.day, a.start, a.end) < std::tie(b.day, b.start, b.end);
-    });
-}
-
 Json perDayJson(const std::array<int32_t, 7>& values) {
     if (std::all_of(values.begin(), values.end(), [&](int32_t v) { return v == values[0]; })) {
         return Json{{"all", values[0]}};
@@ -229,49 +155,6 @@ Json rangesJson(const std::vector<DayRange>& ranges) {
         }
     }
     return out;
-}
-
-std::string dayRow(const std::array<int32_t, 7>& values) {
-    std::ostringstream out;
-    for (int d : kWeekOrder) out << std::setw(5) << values[d];
-    return out.str();
-}
-
-void renderRanges(std::ostringstream& out, const char* title, const std::vector<DayRange>& ranges,
-                  const char* none) {
-    out << title << "\n";
-    if (ranges.empty()) {
-        out << "  " << none << "\n";
-        return;
-    }
-    for (int d : kWeekOrder) {
-        std::string line;
-        for (const DayRange& r : ranges) {
-            if (r.day == d) line += "  " + formatMinute(r.start) + "-" + formatMinute(r.end);
-        }
-        out << "  " << kDayTitles[d] << (line.empty() ? "  none" : line) << "\n";
-    }
-}
-
-std::string formatSaved(const Value& date) {
-    const Date* d = date.date();
-    if (!d) return "never";
-    CalendarDate when = CalendarDate::fromValue(*d);
-    time_t t = static_cast<time_t>(when.unixTime());
-    struct tm tm {};
-    if (!localtime_r(&t, &tm)) return "?";
-    char buf[64];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
-    return buf;
-}
-
-// Usage counts for today only when saved on today's day of the month, as the daemon reads it.
-bool savedToday(const Value& date) {
-    const Date* d = date.date();
-    if (!d) return false;
-    CalendarDate now(static_cast<double>(::time(nullptr)));
-    return CalendarDate::fromValue(*d).dayOfMonth() == now.dayOfMonth() &&
-           std::fabs(CalendarDate::fromValue(*d).unixTime() - now.unixTime()) < 86400;
 }
 
 }  // namespace
@@ -352,133 +235,6 @@ Json policyToJson(const Policy& policy) {
     out["quota_mb"] = policy.quotaMb ? Json(*policy.quotaMb) : Json(nullptr);
     out["script"] = policy.script ? Json(*policy.script) : Json(nullptr);
     return out;
-}
-
-Usage usageOf(const Array& records) {
-    Usage usage;
-    auto limit = recordAt(records, 0);
-    if (limit && limit->mmode() == Value("Limit")) {
-        usage.usage = limit->usage();
-        usage.date = limit->date();
-    }
-    for (size_t i = 0; i < records.size(); ++i) {
-        auto e = recordAt(records, i);
-        if (e && e->mmode() == Value("App") && e->user().string()) {
-            usage.apps.push_back({*e->user().string(), {e->usage(), e->date()}});
-        }
-    }
-    return usage;
-}
-
-Array policyToRecords(const Policy& policy, const std::string& user, const std::string& policyPath,
-                      const Usage& usage) {
-    Array list;
-    auto limit = std::make_shared<TableElement>();
-    limit->setUser(Value(user));
-    limit->setHomePath(Value(policyPath));
-    for (int d = 0; d < 7; ++d) setDay(*limit, d, policy.allowance[d]);
-    const int timePairs = pairCount(policy.ranges);
-    const int netPairs = pairCount(policy.network);
-    limit->setRanges(timePairs);
-    limit->setNetRanges(netPairs);
-    if (policy.quotaMb) limit->setQuota(Value::integer(*policy.quotaMb * kMiB, 'q'));
-    if (policy.script) limit->setScript(Value(*policy.script));
-    if (!usage.usage.isNil()) limit->setUsage(usage.usage);
-    limit->setDate(usage.date);
-    list.push_back(Value(std::shared_ptr<Object>(limit)));
-
-    appendPairs(list, policy.ranges, "Range", policyPath, timePairs);
-    appendPairs(list, policy.network, "Network", policyPath, netPairs);
-
-    for (const AppRule& rule : policy.apps) {
-        auto app = std::make_shared<TableElement>();
-        app->setMmode(Value("App"));
-        app->setUser(Value(rule.name));
-        app->setHomePath(Value(policyPath));
-        for (int d = 0; d < 7; ++d) setDay(*app, d, rule.minutes[d]);
-        for (const auto& [name, counts] : usage.apps) {
-            if (name != rule.name) continue;
-            if (!counts.first.isNil()) app->setUsage(counts.first);
-            app->setDate(counts.second);
-        }
-        list.push_back(Value(std::shared_ptr<Object>(app)));
-    }
-    return list;
-}
-
-RecordsParse recordsToPolicy(const Array& records) {
-    RecordsParse result;
-    auto limit = recordAt(records, 0);
-    if (!limit) {
-        result.error = records.empty() ? "the policy list is empty" : "the first element is not a policy record";
-        return result;
-    }
-    if (limit->mmode() != Value("Limit")) {
-        result.error = "the first record is not a limit record (mode " + (limit->mmode().string() ? "\"" + *limit->mmode().string() + "\"" : std::string("absent")) + ")";
-        return result;
-    }
-    Policy& policy = result.policy;
-    for (int d = 0; d < 7; ++d) policy.allowance[d] = limit->day(d).intValue();
-    const int32_t timePairs = std::max(limit->ranges(), 0);
-    const int32_t netPairs = std::max(limit->netranges(), 0);
-    readPairs(records, 1, timePairs, policy.ranges);
-    readPairs(records, 1 + 2 * static_cast<size_t>(timePairs), netPairs, policy.network);
-    for (size_t i = 0; i < records.size(); ++i) {
-        auto e = recordAt(records, i);
-        if (!e || e->mmode() != Value("App")) continue;
-        AppRule rule;
-        rule.name = e->user().string() ? *e->user().string() : "(no name)";
-        for (int d = 0; d < 7; ++d) rule.minutes[d] = e->day(d).intValue();
-        policy.apps.push_back(std::move(rule));
-    }
-    if (!limit->quota().isNil()) policy.quotaMb = limit->quota().longLongValue() / kMiB;
-    if (limit->script().string()) policy.script = *limit->script().string();
-    return result;
-}
-
-std::string renderPolicy(const std::string& user, const std::string& path, const Array& records,
-                         const Policy& policy) {
-    std::ostringstream out;
-    out << "Policy of " << user << " (" << path << ")\n\n";
-    out << std::left << std::setw(17) << "" << std::right;
-    for (int d : kWeekOrder) out << std::setw(5) << kDayTitles[d];
-    out << "\n" << std::left << std::setw(17) << "Allowance (min)" << std::right << dayRow(policy.allowance)
-        << "   0 = no limit\n\n";
-    renderRanges(out, "Time ranges", policy.ranges, "none: use is not limited to ranges");
-    out << "\n";
-    renderRanges(out, "Network ranges", policy.network, "none: the network is not switched off");
-    out << "\nApplications (minutes per day, 0 = no limit)\n";
-    if (policy.apps.empty()) out << "  none\n";
-    for (const AppRule& a : policy.apps) {
-        out << "  " << std::left << std::setw(15) << a.name << std::right << dayRow(a.minutes);
-        for (size_t i = 0; i < records.size(); ++i) {
-            auto e = recordAt(records, i);
-            if (e && e->mmode() == Value("App") && e->user() == Value(a.name)) {
-                out << "   used today " << (savedToday(e->date()) ? e->usage().intValue() : 0) << " min";
-                break;
-            }
-        }
-        out << "\n";
-    }
-    out << "\n";
-    auto limit = recordAt(records, 0);
-    if (limit && !limit->quota().isNil()) {
-        int64_t bytes = limit->quota().longLongValue();
-        out << "Disk quota: ";
-        if (bytes % kMiB == 0) out << bytes / kMiB << " MB\n";
-        else out << bytes << " bytes\n";
-    } else {
-        out << "Disk quota: none\n";
-    }
-    out << "Script: " << (policy.script ? *policy.script : std::string("none")) << "\n";
-    if (limit) {
-        bool today = savedToday(limit->date());
-        out << "Usage today: " << (today ? limit->usage().intValue() : 0) << " min (last saved "
-            << formatSaved(limit->date());
-        if (!today && limit->date().date()) out << ", " << limit->usage().intValue() << " min that day";
-        out << ")\n";
-    }
-    return out.str();
 }
 
 }  // namespace hv
