@@ -15,6 +15,7 @@
 
 #include "foundation/calendar_date.h"
 #include "foundation/coder.h"
+#include "foundation/concat.h"
 #include "foundation/keyed_archive.h"
 #include "foundation/property_list.h"
 
@@ -30,13 +31,13 @@ public:
         objects_.push_back(Value("$null"));
         const auto top = encode(root, 0);
         if (!top || failed_) return std::nullopt;
-        const Value archive(Dictionary{
-            {Value("$archiver"), Value("NSKeyedArchiver")},
-            {Value("$objects"), Value(Array(std::move(objects_)))},
-            {Value("$top"), Value(Dictionary{{Value("root"), Value(Uid{*top})}})},
-            {Value("$version"), Value::integer(100000)},
-        });
-        return writeBinaryPropertyList(archive);
+        Dictionary archive;
+        archive.reserve(4);
+        archive.emplace_back(Value("$archiver"), Value("NSKeyedArchiver"));
+        archive.emplace_back(Value("$objects"), Value(std::move(objects_)));
+        archive.emplace_back(Value("$top"), Value(Dictionary{{Value("root"), Value(Uid{*top})}}));
+        archive.emplace_back(Value("$version"), Value::integer(100000));
+        return writeBinaryPropertyList(Value(std::move(archive)));
     }
 
     // The UID of v in $objects, encoding it on first sight; nullopt when v cannot be archived.
@@ -191,7 +192,9 @@ private:
     // NSCalendarDate encodes time, time zone and format, in that order; NSDate only its time.
     std::optional<uint64_t> date(const Date& d, int depth) {
         const uint64_t uid = reserve();
-        Dictionary entries{{Value("NS.time"), Value::real(d.time)}};
+        Dictionary entries;
+        entries.reserve(4);  // time, zone, format, class
+        entries.emplace_back(Value("NS.time"), Value::real(d.time));
         if (!d.calendar) return finish(uid, std::move(entries), {"NSDate", "NSObject"});
         uint64_t zone = kNilUid;
         if (d.timeZone) {
@@ -229,7 +232,7 @@ private:
         void encodeObject(const Value& value) override {
             const auto uid = archiver_.encode(value, depth_ + 1);
             if (!uid) return;
-            entries_.emplace_back(Value("$" + std::to_string(entries_.size())), Value(Uid{*uid}));
+            entries_.emplace_back(Value(concat({"$", std::to_string(entries_.size())})), Value(Uid{*uid}));
         }
         Dictionary take() { return std::move(entries_); }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/coder.h"
+#include "foundation/concat.h"
 #include "foundation/dictionary_builder.h"
 #include "foundation/keyed_archive.h"
 #include "foundation/property_list.h"
@@ -128,10 +129,10 @@ private:
     Value decode(uint64_t uid, int depth, int& height) {
         height = 0;
         if (failure_ || uid == 0) return {};
-        if (uid >= objects_->size()) return fail("reference $objects[" + std::to_string(uid) + "] out of range");
+        if (uid >= objects_->size()) return fail(concat({"reference $objects[", std::to_string(uid), "] out of range"}));
         uid = canonical(uid);
         Slot& slot = slots_[uid];
-        if (slot.state == State::Reading) return fail("reference cycle at $objects[" + std::to_string(uid) + "]");
+        if (slot.state == State::Reading) return fail(concat({"reference cycle at $objects[", std::to_string(uid), "]"}));
         if (slot.state == State::Done) {
             if (depth + slot.height > limits_.maxDepth) return fail("nesting deeper than the limit");
             height = slot.height;
@@ -151,7 +152,7 @@ private:
         const Value ref = dict[key];
         if (ref.isNil()) return {};
         const auto uid = asUid(ref);
-        if (!uid) return fail(std::string(key) + " is not a reference");
+        if (!uid) return fail(concat({key, " is not a reference"}));
         int h = 0;
         Value v = decode(*uid, depth, h);
         height = std::max(height, h);
@@ -171,12 +172,12 @@ private:
             case Value::Kind::Dictionary:
                 break;
             default:
-                return fail("$objects[" + std::to_string(uid) + "] is not an object");
+                return fail(concat({"$objects[", std::to_string(uid), "] is not an object"}));
         }
         if (depth + 1 > limits_.maxDepth) return fail("nesting deeper than the limit");
         const auto classRef = asUid(e["$class"]);
         if (!classRef || *classRef == 0 || *classRef >= objects_->size())
-            return fail("$objects[" + std::to_string(uid) + "] has no valid $class");
+            return fail(concat({"$objects[", std::to_string(uid), "] has no valid $class"}));
         const Resolved* resolved = resolve(canonical(*classRef));
         if (!resolved) return {};
         int inner = 0;
@@ -215,7 +216,7 @@ private:
             for (const Value& n : *chain)
                 if (const std::string* s = n.string()) consider(*s);
         if (r.known == Known::None && !r.coding) {
-            fail("unknown class " + *className.string());
+            fail(concat({"unknown class ", *className.string()}));
             return nullptr;
         }
         return &classes_.emplace(classUid, std::move(r)).first->second;
@@ -242,7 +243,7 @@ private:
         if (list.isNil()) return Array{};
         const Array* refs = list.array();
         if (!refs) {
-            fail(std::string(key) + " is not an array");
+            fail(concat({key, " is not an array"}));
             return std::nullopt;
         }
         Array items;
@@ -250,7 +251,7 @@ private:
         for (const Value& ref : *refs) {
             const auto uid = asUid(ref);
             if (!uid) {
-                fail(std::string(key) + " holds something other than references");
+                fail(concat({key, " holds something other than references"}));
                 return std::nullopt;
             }
             int h = 0;
@@ -327,7 +328,7 @@ private:
     std::optional<std::string> timeZone(uint64_t uid, int depth, int& height) {
         if (uid == 0) return std::nullopt;
         if (uid >= objects_->size()) {
-            fail("reference $objects[" + std::to_string(uid) + "] out of range");
+            fail(concat({"reference $objects[", std::to_string(uid), "] out of range"}));
             return std::nullopt;
         }
         uid = canonical(uid);
@@ -364,7 +365,7 @@ private:
             : owner_(owner), dict_(dict), depth_(depth) {}
         Value decodeObject() override {
             if (owner_.failure_) return {};
-            const std::string key = "$" + std::to_string(next_++);
+            const std::string key = concat({"$", std::to_string(next_++)});
             return owner_.member(dict_, key, depth_, height_);
         }
         int height() const { return height_; }
@@ -382,7 +383,7 @@ private:
         std::shared_ptr<Object> object = coding.decode(decoder);
         height = std::max(height, decoder.height());
         if (failure_) return {};
-        if (!object) return fail("object of class " + name + " could not be decoded");
+        if (!object) return fail(concat({"object of class ", name, " could not be decoded"}));
         return Value(std::move(object));
     }
 

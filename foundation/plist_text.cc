@@ -176,7 +176,7 @@ std::optional<std::string> formatDate(double secondsSince2001) {
     int64_t y;
     unsigned m, d;
     civilFromDays(days, y, m, d);
-    char buf[32];
+    char buf[64];
     std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<long long>(y), m, d,
                   static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
                   static_cast<long long>(rest % 60));

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "foundation/concat.h"
 #include "foundation/dictionary_builder.h"
 #include "foundation/plist_text.h"
 #include "foundation/property_list.h"
@@ -147,13 +148,13 @@ private:
     bool closeTag(std::string_view name) {
         const size_t at = pos_;
         if (!startsWith("</") || !s_.substr(pos_ + 2).starts_with(name)) {
-            fail("expected </" + std::string(name) + ">", at);
+            fail(concat({"expected </", name, ">"}), at);
             return false;
         }
         pos_ += 2 + name.size();
         while (pos_ < s_.size() && isSpace(s_[pos_])) ++pos_;
         if (pos_ >= s_.size() || s_[pos_] != '>') {
-            fail("expected </" + std::string(name) + ">", at);
+            fail(concat({"expected </", name, ">"}), at);
             return false;
         }
         ++pos_;
@@ -194,7 +195,7 @@ private:
         if (tag.selfClosing) return out;
         while (true) {
             if (pos_ >= s_.size()) {
-                fail("unterminated <" + std::string(name) + ">", tag.offset);
+                fail(concat({"unterminated <", name, ">"}), tag.offset);
                 return std::nullopt;
             }
             const char c = s_[pos_];
@@ -287,7 +288,7 @@ private:
             return Value::boolean(name == "true");
         }
         if (name != "string" && name != "integer" && name != "real" && name != "date" && name != "data") {
-            fail("unknown element <" + std::string(name) + ">", tag->offset);
+            fail(concat({"unknown element <", name, ">"}), tag->offset);
             return {};
         }
         auto content = text(name, *tag);
@@ -299,7 +300,7 @@ private:
         else if (name == "date") v = parseDate(trim(*content));
         else v = parseData(*content);
         if (!v) {
-            fail("bad <" + std::string(name) + "> value", tag->offset);
+            fail(concat({"bad <", name, "> value"}), tag->offset);
             return {};
         }
         return std::move(*v);
