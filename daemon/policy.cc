@@ -21,6 +21,15 @@ bool usableName(const std::string& name) {
            name.find('\0') == std::string::npos;
 }
 
+// A reason may quote the file (a class name, a key); the child wrote that, so it must not be able
+// to start a line of its own in the log.
+std::string printable(std::string text) {
+    for (char& c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    }
+    return text;
+}
+
 // Only root could have written it: owned by root, writable by neither group nor others.
 bool trustedFile(const std::optional<FileInfo>& info) {
     return info && S_ISREG(info->mode) && info->uid == 0 && (info->mode & (S_IWGRP | S_IWOTH)) == 0;
@@ -63,15 +72,15 @@ void Monitor::loadUserData() {
             DecodeResult decoded = keyedUnarchive(*read.bytes);
             std::string why;
             if (!decoded.ok()) {
-                logIt("policy file " + path + " ignored: " + decoded.error->message);
+                logIt("policy file " + path + " ignored: " + printable(decoded.error->message));
             } else if (std::optional<Array> list = policyList(decoded.value, why)) {
                 userlist = std::move(*list);
                 policyTrusted = trustedBefore && trustedFile(system.fileInfo(path));
             } else {
-                logIt("policy file " + path + " ignored: " + why);
+                logIt("policy file " + path + " ignored: " + printable(why));
             }
         } else if (!read.missing) {
-            logIt("policy file " + path + " cannot be read: " + read.error);
+            logIt("policy file " + path + " cannot be read: " + printable(read.error));
         }
     }
 

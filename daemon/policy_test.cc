@@ -50,6 +50,16 @@ TEST_F(PolicyTest, HostilePolicyFilesGiveAnEmptyListAndOneLineSayingWhy) {
     huge->setRanges(INT32_MAX);
     huge->setNetRanges(INT32_MAX);
 
+    // An archive naming a class whose name would start a forged line of its own in the log.
+    const Value forged(Dictionary{
+        {"$archiver", "NSKeyedArchiver"},
+        {"$version", Value::integer(100000)},
+        {"$top", Value(Dictionary{{"root", Value(Uid{1})}})},
+        {"$objects", Value(Array{Value("$null"), Value(Dictionary{{"$class", Value(Uid{2})}}),
+                                 Value(Dictionary{{"$classname", "X\nSun Dec  6 10:00:00 2026 enabled"},
+                                                  {"$classes", Value(Array{Value("X"), Value("NSObject")})}})})},
+    });
+
     struct Case {
         const char* name;
         std::string bytes;
@@ -62,6 +72,7 @@ TEST_F(PolicyTest, HostilePolicyFilesGiveAnEmptyListAndOneLineSayingWhy) {
         {"not an archive", "hello", S_IFREG | 0644, false},
         {"root is a string", *keyedArchive(Value("text")), S_IFREG | 0644, false},
         {"root is a dictionary", *keyedArchive(Value(Dictionary{{"a", "b"}})), S_IFREG | 0644, false},
+        {"class name with a newline", *writeBinaryPropertyList(forged), S_IFREG | 0644, false},
         {"list of strings", *keyedArchive(Value(Array{Value("x")})), S_IFREG | 0644, false},
         {"over a mebibyte", std::string((1 << 20) + 1, 'x'), S_IFREG | 0644, false},
         {"a FIFO", "", S_IFIFO | 0644, false},
