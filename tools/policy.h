@@ -25,11 +25,11 @@ inline constexpr const char* kDayTitles[7] = {"Sun", "Mon", "Tue", "Wed", "Thu",
 inline constexpr int kWeekOrder[7] = {1, 2, 3, 4, 5, 6, 0};
 
 // A range of minutes of the day on one weekday (0 = Sunday .. 6 = Saturday).
-struct DayRange {
+struct DaySpan {
     int day = 0;
     int start = 0;  // minute of the day, 0..1439
     int end = 0;
-    friend bool operator==(const DayRange&, const DayRange&) = default;
+    friend bool operator==(const DaySpan&, const DaySpan&) = default;
 };
 
 struct AppRule {
@@ -40,8 +40,8 @@ struct AppRule {
 
 struct Policy {
     std::array<int32_t, 7> allowance{};  // minutes per weekday, 0 = no limit that day
-    std::vector<DayRange> ranges;        // time ranges, sorted by day then start
-    std::vector<DayRange> network;       // network ranges, likewise
+    std::vector<DaySpan> ranges;        // time ranges, sorted by day then start
+    std::vector<DaySpan> network;       // network ranges, likewise
     std::vector<AppRule> apps;
     std::optional<int64_t> quotaMb;
     std::optional<std::string> script;

@@ -62,7 +62,7 @@ public:
         return true;
     }
 
-    bool rangeList(const Json& j, const std::string& where, bool network, std::vector<DayRange>& out) {
+    bool rangeList(const Json& j, const std::string& where, bool network, std::vector<DaySpan>& out) {
         if (!j.is_array()) return fail(where + ": expected a list of {\"day\", \"start\", \"end\"}");
         for (size_t i = 0; i < j.size(); ++i) {
             const Json& r = j[i];
@@ -91,7 +91,7 @@ public:
             if (*start == 0 && *end == 0) return fail(at + ": 00:00-00:00 holds only midnight; leave it out");
             for (int d : days->first) out.push_back({d, *start, *end});
         }
-        std::sort(out.begin(), out.end(), [](const DayRange& a, const DayRange& b) {
+        std::sort(out.begin(), out.end(), [](const DaySpan& a, const DaySpan& b) {
             return std::tie(a.day, a.start, a.end) < std::tie(b.day, b.start, b.end);
         });
         out.erase(std::unique(out.begin(), out.end()), out.end());
@@ -133,12 +133,12 @@ Json perDayJson(const std::array<int32_t, 7>& values) {
     return out;
 }
 
-Json rangesJson(const std::vector<DayRange>& ranges) {
+Json rangesJson(const std::vector<DaySpan>& ranges) {
     Json out = Json::array();
     std::vector<std::pair<int, int>> everyDay;
-    for (const DayRange& r : ranges) {
+    for (const DaySpan& r : ranges) {
         int days = 0;
-        for (const DayRange& o : ranges) days += o.start == r.start && o.end == r.end;
+        for (const DaySpan& o : ranges) days += o.start == r.start && o.end == r.end;
         std::pair<int, int> span{r.start, r.end};
         if (days == 7) {
             if (std::find(everyDay.begin(), everyDay.end(), span) == everyDay.end()) everyDay.push_back(span);
@@ -148,7 +148,7 @@ Json rangesJson(const std::vector<DayRange>& ranges) {
     std::sort(everyDay.begin(), everyDay.end());
     for (auto [s, e] : everyDay) out.push_back({{"day", "all"}, {"start", formatMinute(s)}, {"end", formatMinute(e)}});
     for (int d : kWeekOrder) {
-        for (const DayRange& r : ranges) {
+        for (const DaySpan& r : ranges) {
             if (r.day != d) continue;
             if (std::find(everyDay.begin(), everyDay.end(), std::pair{r.start, r.end}) != everyDay.end()) continue;
             out.push_back({{"day", kDayNames[d]}, {"start", formatMinute(r.start)}, {"end", formatMinute(r.end)}});

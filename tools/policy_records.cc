@@ -20,10 +20,10 @@ void setDay(TableElement& e, int day, int32_t value) {
 
 // Range pairs: pair i holds, for each weekday, that day's i-th range (0-0, "unset", where a day
 // has fewer ranges).
-void appendPairs(Array& list, const std::vector<DayRange>& ranges, const char* mode,
+void appendPairs(Array& list, const std::vector<DaySpan>& ranges, const char* mode,
                  const std::string& policyPath, int pairs) {
-    std::array<std::vector<const DayRange*>, 7> byDay;
-    for (const DayRange& r : ranges) byDay[r.day].push_back(&r);
+    std::array<std::vector<const DaySpan*>, 7> byDay;
+    for (const DaySpan& r : ranges) byDay[r.day].push_back(&r);
     for (int i = 0; i < pairs; ++i) {
         auto start = std::make_shared<TableElement>();
         auto end = std::make_shared<TableElement>();
@@ -41,13 +41,13 @@ void appendPairs(Array& list, const std::vector<DayRange>& ranges, const char* m
     }
 }
 
-int pairCount(const std::vector<DayRange>& ranges) {
+int pairCount(const std::vector<DaySpan>& ranges) {
     std::array<int, 7> perDay{};
-    for (const DayRange& r : ranges) ++perDay[r.day];
+    for (const DaySpan& r : ranges) ++perDay[r.day];
     return *std::max_element(perDay.begin(), perDay.end());
 }
 
-void readPairs(const Array& records, size_t first, int32_t pairs, std::vector<DayRange>& out) {
+void readPairs(const Array& records, size_t first, int32_t pairs, std::vector<DaySpan>& out) {
     for (int64_t i = 0; i < pairs; ++i) {
         size_t at = first + 2 * static_cast<size_t>(i);
         if (at >= records.size()) break;
@@ -60,7 +60,7 @@ void readPairs(const Array& records, size_t first, int32_t pairs, std::vector<Da
             out.push_back({d, s, e});
         }
     }
-    std::sort(out.begin(), out.end(), [](const DayRange& a, const DayRange& b) {
+    std::sort(out.begin(), out.end(), [](const DaySpan& a, const DaySpan& b) {
         return std::tie(a.day, a.start, a.end) < std::tie(b.day, b.start, b.end);
     });
 }

@@ -17,7 +17,7 @@ std::string dayRow(const std::array<int32_t, 7>& values) {
     return out.str();
 }
 
-void renderRanges(std::ostringstream& out, const char* title, const std::vector<DayRange>& ranges,
+void renderRanges(std::ostringstream& out, const char* title, const std::vector<DaySpan>& ranges,
                   const char* none) {
     out << title << "\n";
     if (ranges.empty()) {
@@ -26,7 +26,7 @@ void renderRanges(std::ostringstream& out, const char* title, const std::vector<
     }
     for (int d : kWeekOrder) {
         std::string line;
-        for (const DayRange& r : ranges) {
+        for (const DaySpan& r : ranges) {
             if (r.day == d) line += "  " + formatMinute(r.start) + "-" + formatMinute(r.end);
         }
         out << "  " << kDayTitles[d] << (line.empty() ? "  none" : line) << "\n";

@@ -43,7 +43,7 @@ TEST_F(PolicyTest, TheExampleMeansWhatItSays) {
     Policy p = example();
     // Sunday first, as the daemon counts weekdays.
     EXPECT_EQ(p.allowance, (std::array<int32_t, 7>{180, 90, 90, 90, 90, 120, 180}));
-    std::vector<DayRange> ranges = {{1, 420, 480}, {1, 900, 1200}, {2, 900, 1200}, {3, 900, 1200},
+    std::vector<DaySpan> ranges = {{1, 420, 480}, {1, 900, 1200}, {2, 900, 1200}, {3, 900, 1200},
                                     {4, 900, 1200}, {5, 900, 1200}, {6, 540, 1290}};
     EXPECT_EQ(p.ranges, ranges);
     EXPECT_EQ(p.network.size(), 7u);
