@@ -7,9 +7,7 @@ namespace {
 // Values that Foundation's intValue/boolValue can read: a string yields its leading integer, nil
 // yields 0. Containers, data, dates, NSNull and records have no numeric reading (they would raise
 // in Foundation), so a record holding one where a number belongs is refused as a whole.
-bool isScalar(const Value& v) {
-    return v.isNil() || v.isNumber() || v.string() != nullptr;
-}
+bool isScalar(const Value& v) { return v.isNil() || v.isNumber() || v.string() != nullptr; }
 
 bool isTextOrNil(const Value& v) { return v.isNil() || v.string() != nullptr; }
 

@@ -17,7 +17,7 @@
 namespace hv {
 
 class TableElement : public Object {
-public:
+  public:
     // A new record: mode "Limit", every number but quota an integer 0 (type 'i', as
     // numberWithInt: makes it), manset false; quota, the strings and the date absent.
     TableElement();
@@ -71,7 +71,7 @@ public:
     const Value& date() const { return date_; }
     void setDate(Value v) { date_ = std::move(v); }
 
-private:
+  private:
     Value user_, path_, mode_, range_, nrange_;
     Value days_[7];  // indexed by dayOfWeek: 0 = Sunday
     Value usage_, disk_, quota_, script_, date_;

@@ -14,13 +14,13 @@ namespace {
 // Coder and Decoder over a plain list of values: the record's positional form without any archive
 // format in between.
 class ListCoder : public Coder {
-public:
+  public:
     void encodeObject(const Value& value) override { values.push_back(value); }
     std::vector<Value> values;
 };
 
 class ListDecoder : public Decoder {
-public:
+  public:
     explicit ListDecoder(std::vector<Value> v) : values(std::move(v)) {}
     Value decodeObject() override { return next < values.size() ? values[next++] : Value(); }
     std::vector<Value> values;
@@ -105,13 +105,27 @@ TEST(TableElement, EncodesEighteenValuesInArchiveOrder) {
 
     ListCoder coder;
     e.encodeWithCoder(coder);
-    const std::vector<Value> want = {
-        "kid", "Limit", Value::integer(2), Value::integer(1), Value::integer(2), Value::integer(3),
-        Value::integer(4), Value::integer(5), Value::integer(6), Value::integer(7),
-        Value::integer(30), Value::integer(8), Value::integer(1000), "echo hi", Value::integer(3),
-        Value::boolean(true), someDate(), "/home/kid/.horavel"};
+    const std::vector<Value> want = {"kid",
+                                     "Limit",
+                                     Value::integer(2),
+                                     Value::integer(1),
+                                     Value::integer(2),
+                                     Value::integer(3),
+                                     Value::integer(4),
+                                     Value::integer(5),
+                                     Value::integer(6),
+                                     Value::integer(7),
+                                     Value::integer(30),
+                                     Value::integer(8),
+                                     Value::integer(1000),
+                                     "echo hi",
+                                     Value::integer(3),
+                                     Value::boolean(true),
+                                     someDate(),
+                                     "/home/kid/.horavel"};
     ASSERT_EQ(coder.values.size(), want.size());
-    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(coder.values[i], want[i]) << "position " << i;
+    for (size_t i = 0; i < want.size(); ++i)
+        EXPECT_EQ(coder.values[i], want[i]) << "position " << i;
     // manset goes out as a boolean number, range and nrange as 32-bit integer numbers.
     EXPECT_NE(coder.values[kManset].booleanValue(), nullptr);
     EXPECT_EQ(coder.values[kRange].integerValue()->encoding, 'i');
@@ -293,7 +307,7 @@ TEST(TableElement, RegistersItsCodingUnderItsClassName) {
 }
 
 class OtherObject : public Object {
-public:
+  public:
     std::string_view className() const override { return "Other"; }
 };
 
@@ -351,7 +365,7 @@ void expectSameRecords(const Value& decoded, const Array& original) {
 }
 
 class TableElementArchive : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { registerTableElement(); }
 };
 
@@ -381,7 +395,7 @@ TEST_F(TableElementArchive, PolicyListRoundTripsThroughTheKeyedArchive) {
 // Writes any 18 values in the record's positional form, under a class name as long as
 // "TableElement" so that the stream can be renamed to it byte for byte.
 class RawRecord : public Object {
-public:
+  public:
     std::string_view className() const override { return "RawRecord123"; }
     std::vector<Value> values;
 };

@@ -47,15 +47,34 @@ char integerType(const Integer& i) {
     const int64_t v = i.value;
     bool ok = false;
     switch (i.encoding) {
-        case 'c': ok = fits<int8_t>(v); break;
-        case 'C': ok = fits<uint8_t>(v); break;
-        case 's': ok = fits<int16_t>(v); break;
-        case 'S': ok = fits<uint16_t>(v); break;
-        case 'i': case 'l': ok = fits<int32_t>(v); break;
-        case 'I': case 'L': ok = fits<uint32_t>(v); break;
-        case 'q': ok = true; break;
-        case 'Q': ok = v >= 0; break;
-        default: break;
+        case 'c':
+            ok = fits<int8_t>(v);
+            break;
+        case 'C':
+            ok = fits<uint8_t>(v);
+            break;
+        case 's':
+            ok = fits<int16_t>(v);
+            break;
+        case 'S':
+            ok = fits<uint16_t>(v);
+            break;
+        case 'i':
+        case 'l':
+            ok = fits<int32_t>(v);
+            break;
+        case 'I':
+        case 'L':
+            ok = fits<uint32_t>(v);
+            break;
+        case 'q':
+            ok = true;
+            break;
+        case 'Q':
+            ok = v >= 0;
+            break;
+        default:
+            break;
     }
     return ok ? i.encoding : 'q';
 }
@@ -68,7 +87,7 @@ char realType(const Real& r) {
 }
 
 class Writer {
-public:
+  public:
     std::optional<std::string> run(const Value& root) {
         raw(static_cast<uint8_t>(kStreamerVersion));
         raw(static_cast<uint8_t>(kLittleEndianSignature.size()));
@@ -108,7 +127,7 @@ public:
         return ok;
     }
 
-private:
+  private:
     // Deeper values would be refused by any bounded reader, ours included.
     static constexpr int kMaxDepth = DecodeLimits{}.maxDepth;
 
@@ -134,13 +153,16 @@ private:
         }
     }
 
-    void writeReference(size_t index) { writeInteger(static_cast<int64_t>(index) + kReferenceBase); }
+    void writeReference(size_t index) {
+        writeInteger(static_cast<int64_t>(index) + kReferenceBase);
+    }
 
     // Integral values within 32 bits go in integer form, as NSArchiver writes them; the rest
     // (fractions, -0.0, NaN, infinities, large values) as raw IEEE bytes.
     void writeReal(double v, char type) {
         const bool integral = std::trunc(v) == v && v >= std::numeric_limits<int32_t>::min() &&
-                              v <= std::numeric_limits<int32_t>::max() && !(v == 0 && std::signbit(v));
+                              v <= std::numeric_limits<int32_t>::max() &&
+                              !(v == 0 && std::signbit(v));
         if (integral) {
             writeInteger(static_cast<int64_t>(v));
             return;
@@ -267,7 +289,8 @@ private:
                 return writeDate(*v.date(), depth);
             case Value::Kind::Data: {
                 const hv::Data& d = *v.data();
-                if (d.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) return false;
+                if (d.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+                    return false;
                 writeClassChain(kDataChain);
                 writeType("i");
                 writeInteger(static_cast<int64_t>(d.size()));
@@ -354,7 +377,7 @@ private:
 
 // The positional coder handed to a registered class: each value becomes one "@" group.
 class ObjectCoder : public Coder {
-public:
+  public:
     ObjectCoder(Writer& writer, int depth) : writer_(writer), depth_(depth) {}
 
     void encodeObject(const Value& value) override {
@@ -365,7 +388,7 @@ public:
 
     bool ok() const { return ok_; }
 
-private:
+  private:
     Writer& writer_;
     int depth_;
     bool ok_ = true;

@@ -33,12 +33,12 @@ inline constexpr int kSystemVersion = 1000;
 // An NSTimeZone met on its own rather than inside a calendar date. A calendar date keeps just
 // the zone's name; this object lets a lone zone round-trip. No name: the local zone.
 class TimeZoneObject : public Object {
-public:
+  public:
     explicit TimeZoneObject(std::optional<std::string> name) : name_(std::move(name)) {}
     std::string_view className() const override { return "NSTimeZone"; }
     const std::optional<std::string>& name() const { return name_; }
 
-private:
+  private:
     std::optional<std::string> name_;
 };
 

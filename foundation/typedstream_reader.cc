@@ -31,20 +31,21 @@ std::string quoted(std::string_view s) {
     return "\"" + std::string(s.substr(0, kShown)) + (s.size() > kShown ? "...\"" : "\"");
 }
 
-bool isNumberType(char t) { return std::string_view("cCBsSiIlLqQfd").find(t) != std::string_view::npos; }
+bool isNumberType(char t) {
+    return std::string_view("cCBsSiIlLqQfd").find(t) != std::string_view::npos;
+}
 
 // One entry of the object table: a literal object, class or C string, in order of appearance.
 struct Entry {
     enum class Kind { Object, Class, CString } kind;
     bool inProgress = false;
-    Value value;            // Object: the decoded value, once complete
+    Value value;                        // Object: the decoded value, once complete
     const std::string* text = nullptr;  // Class: its name; CString: its text (string table)
-    int64_t version = 0;    // Class
-    size_t superclass = kNone;  // Class: the next class up the chain, kNone at the root
+    int64_t version = 0;                // Class
 };
 
 class Reader {
-public:
+  public:
     Reader(std::string_view bytes, const DecodeLimits& limits) : in_(bytes), limits_(limits) {}
 
     Value run() {
@@ -57,7 +58,7 @@ public:
         return readObject(1);
     }
 
-private:
+  private:
     friend class ObjectDecoder;
 
     [[noreturn]] void fail(std::string message, size_t at) const {
@@ -95,10 +96,14 @@ private:
         const auto s = static_cast<int8_t>(head);
         if (s >= kSmallestLiteral) return s;
         switch (head) {
-            case kInt16: return static_cast<int16_t>(fixed(2));
-            case kInt32: return static_cast<int32_t>(fixed(4));
-            case kInt64: return static_cast<int64_t>(fixed(8));
-            default: fail("unexpected tag " + std::to_string(head) + " where an integer belongs", at);
+            case kInt16:
+                return static_cast<int16_t>(fixed(2));
+            case kInt32:
+                return static_cast<int32_t>(fixed(4));
+            case kInt64:
+                return static_cast<int64_t>(fixed(8));
+            default:
+                fail("unexpected tag " + std::to_string(head) + " where an integer belongs", at);
         }
     }
 
@@ -137,7 +142,8 @@ private:
     size_t referenceIndex(uint8_t head, size_t at, size_t tableSize) {
         const int64_t v = integerAfter(head, at);
         const int64_t index = v - kReferenceBase;
-        if (index < 0 || static_cast<uint64_t>(index) >= tableSize) fail("reference out of range", at);
+        if (index < 0 || static_cast<uint64_t>(index) >= tableSize)
+            fail("reference out of range", at);
         return static_cast<size_t>(index);
     }
 
@@ -232,28 +238,25 @@ private:
         return s;
     }
 
-    // A class chain; the index of its first class, or kNone for Nil.
+    // A class chain; the index of its first class, or kNone for Nil. Only the first class
+    // decides how an object is read; its superclasses are table entries for later references.
     size_t readClass() {
         size_t first = kNone;
-        size_t previous = kNone;
         for (;;) {
             const size_t at = pos_;
             const uint8_t head = byte();
-            size_t index = kNone;
-            if (head == kNew) {
-                index = addEntry(Entry::Kind::Class, at);
-                const size_t nameAt = pos_;
-                const std::string* name = readSharedString();
-                if (!name) fail("class without a name", nameAt);
-                objects_[index].text = name;
-                objects_[index].version = readInteger();
-            } else if (head != kNil) {
-                index = referenced(head, at, Entry::Kind::Class, "a class");
+            if (head == kNil) return first;
+            if (head != kNew) {
+                const size_t index = referenced(head, at, Entry::Kind::Class, "a class");
+                return first == kNone ? index : first;
             }
-            if (previous != kNone) objects_[previous].superclass = index;
+            const size_t index = addEntry(Entry::Kind::Class, at);
+            const size_t nameAt = pos_;
+            const std::string* name = readSharedString();
+            if (!name) fail("class without a name", nameAt);
+            objects_[index].text = name;
+            objects_[index].version = readInteger();
             if (first == kNone) first = index;
-            if (head != kNew) return first;
-            previous = index;
         }
     }
 
@@ -316,22 +319,32 @@ private:
                 if (c == 0 || c == 1) return Value::boolean(c == 1);
                 return Value::integer(c, 'c');
             }
-            case 'B': return Value::boolean(byte() != 0);
-            case 'C': return Value::integer(byte(), 'C');
+            case 'B':
+                return Value::boolean(byte() != 0);
+            case 'C':
+                return Value::integer(byte(), 'C');
             case 'f':
-            case 'd': return Value::real(readReal(t), t);
-            default: break;
+            case 'd':
+                return Value::real(readReal(t), t);
+            default:
+                break;
         }
         const int64_t v = readInteger();
         switch (t) {
-            case 's': return Value::integer(static_cast<int16_t>(v), t);
-            case 'S': return Value::integer(static_cast<uint16_t>(v), t);
+            case 's':
+                return Value::integer(static_cast<int16_t>(v), t);
+            case 'S':
+                return Value::integer(static_cast<uint16_t>(v), t);
             case 'i':
-            case 'l': return Value::integer(static_cast<int32_t>(v), t);
+            case 'l':
+                return Value::integer(static_cast<int32_t>(v), t);
             case 'I':
-            case 'L': return Value::integer(static_cast<uint32_t>(v), t);
-            case 'Q': return Value(Integer{v, 'Q', v < 0});
-            default: return Value::integer(v, 'q');
+            case 'L':
+                return Value::integer(static_cast<uint32_t>(v), t);
+            case 'Q':
+                return Value(Integer{v, 'Q', v < 0});
+            default:
+                return Value::integer(v, 'q');
         }
     }
 
@@ -439,7 +452,8 @@ private:
         }
         if (name == "NSNull") return Value(Null{});
         if (name == "NSData" || name == "NSMutableData") return readData();
-        if (const ClassCoding* coding = ClassRegistry::find(name)) return readCustom(*coding, at, depth);
+        if (const ClassCoding* coding = ClassRegistry::find(name))
+            return readCustom(*coding, at, depth);
         fail("unknown class " + quoted(name), at);
     }
 
@@ -492,16 +506,52 @@ private:
         if (i >= t.size()) fail("malformed type string", type.at);
         const char c = t[i];
         switch (c) {
-            case 'c': case 'C': case 'B': byte(); ++i; return;
-            case 's': case 'S': case 'i': case 'I': case 'l': case 'L': case 'q': case 'Q':
-                readInteger(); ++i; return;
-            case 'f': case 'd': readReal(c); ++i; return;
-            case '*': readCString(); ++i; return;
-            case '+': readByteString(); ++i; return;
-            case '%': case ':': readSharedString(); ++i; return;
-            case '#': readClass(); ++i; return;
-            case '@': readObject(depth + 1); ++i; return;
-            case '!': ++i; return;
+            case 'c':
+            case 'C':
+            case 'B':
+                byte();
+                ++i;
+                return;
+            case 's':
+            case 'S':
+            case 'i':
+            case 'I':
+            case 'l':
+            case 'L':
+            case 'q':
+            case 'Q':
+                readInteger();
+                ++i;
+                return;
+            case 'f':
+            case 'd':
+                readReal(c);
+                ++i;
+                return;
+            case '*':
+                readCString();
+                ++i;
+                return;
+            case '+':
+                readByteString();
+                ++i;
+                return;
+            case '%':
+            case ':':
+                readSharedString();
+                ++i;
+                return;
+            case '#':
+                readClass();
+                ++i;
+                return;
+            case '@':
+                readObject(depth + 1);
+                ++i;
+                return;
+            case '!':
+                ++i;
+                return;
             case '[': {
                 size_t j = i + 1;
                 uint64_t n = 0;
@@ -532,7 +582,8 @@ private:
                 i = end;
                 return;
             }
-            default: fail(std::string("unsupported type '") + c + "'", type.at);
+            default:
+                fail(std::string("unsupported type '") + c + "'", type.at);
         }
     }
 
@@ -565,7 +616,7 @@ private:
 // is kept here and raised again once the class has returned, so it never crosses the class's
 // code; from then on every value reads as nil.
 class ObjectDecoder : public Decoder {
-public:
+  public:
     ObjectDecoder(Reader& reader, int depth) : reader_(reader), depth_(depth) {}
 
     Value decodeObject() override {
@@ -581,7 +632,7 @@ public:
 
     const std::optional<Failure>& failure() const { return failure_; }
 
-private:
+  private:
     Reader& reader_;
     int depth_;
     std::optional<Failure> failure_;

@@ -26,7 +26,8 @@ std::string bytes(std::string_view spec) {
             out.append(spec.substr(i + 1, end - i - 1));
             i = end + 1;
         } else {
-            out.push_back(static_cast<char>(std::stoi(std::string(spec.substr(i, 2)), nullptr, 16)));
+            out.push_back(
+                static_cast<char>(std::stoi(std::string(spec.substr(i, 2)), nullptr, 16)));
             i += 2;
         }
     }
@@ -47,14 +48,15 @@ const std::string kHeader = bytes("04 0b 73 74 72 65 61 6d 74 79 70 65 64 81 e8 
 
 Value decodeOk(const std::string& stream) {
     DecodeResult r = typedstreamUnarchive(stream);
-    EXPECT_TRUE(r.ok()) << (r.error ? r.error->message + " at " + std::to_string(r.error->offset) : "");
+    EXPECT_TRUE(r.ok()) << (r.error ? r.error->message + " at " + std::to_string(r.error->offset)
+                                    : "");
     return r.value;
 }
 
 // A registered class that keeps whatever values it is given, so the archive's positional form can
 // be checked without the policy record itself. Registered as "TableElement" only in this program.
 class Recorded : public Object {
-public:
+  public:
     std::string_view className() const override { return "TableElement"; }
     std::vector<Value> values;
 };
@@ -83,7 +85,7 @@ std::shared_ptr<Object> recorded(std::vector<Value> values) {
 }
 
 class TypedstreamTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { registerRecorded(); }
 };
 
@@ -91,8 +93,8 @@ struct Golden {
     const char* name;
     std::string stream;
     Value expected;
-    char encoding;     // for a number: the type it must remember; 0 otherwise
-    bool fromWriter;   // our writer must reproduce the stream byte for byte
+    char encoding;    // for a number: the type it must remember; 0 otherwise
+    bool fromWriter;  // our writer must reproduce the stream byte for byte
 };
 
 const std::string kNumberClasses = R"(84 01 40 84 84 84 08 "NSNumber" 00 84 84 07 "NSValue" 00
@@ -105,7 +107,8 @@ std::vector<Golden> macosStreams() {
         {"NSString", kHeader + bytes(R"(84 01 40 84 84 84 08 "NSString" 01 84 84 08 "NSObject" 00 85
                                         84 01 2b 0c "Hello, world" 86)"),
          Value("Hello, world"), 0, true},
-        {"NSDictionary", kHeader + bytes(R"(84 01 40 84 84 84 0c "NSDictionary" 00 84 84 08 "NSObject" 00 85
+        {"NSDictionary",
+         kHeader + bytes(R"(84 01 40 84 84 84 0c "NSDictionary" 00 84 84 08 "NSObject" 00 85
             84 01 69 02
             92 84 84 84 08 "NSString" 01 94 84 01 2b 02 "k2" 86
             92 84 96 97 01 "v" 86
@@ -113,29 +116,36 @@ std::vector<Golden> macosStreams() {
             92 84 84 84 08 "NSNumber" 00 84 84 07 "NSValue" 00 94 84 01 2a 84 84 01 71 9b 01 86
             86)"),
          Value(Dictionary{{"k2", "v"}, {"k1", Value::integer(1, 'q')}}), 0, true},
-        {"NSArray", kHeader + bytes(R"(84 01 40 84 84 84 07 4e 53 41 72 72 61 79 00 84 84 08 4e 53 4f 62
+        {"NSArray",
+         kHeader + bytes(R"(84 01 40 84 84 84 07 4e 53 41 72 72 61 79 00 84 84 08 4e 53 4f 62
             6a 65 63 74 00 85 84 01 69 03 92 84 84 84 08 4e 53 53 74 72 69 6e 67 01 94 84 01 2b 01 61 86
             92 84 84 84 08 4e 53 4e 75 6d 62 65 72 00 84 84 07 4e 53 56 61 6c 75 65 00 94 84 01 2a 84 84
             01 71 9b 01 86 92 84 96 97 01 62 86 86)"),
          Value(Array{"a", Value::integer(1), "b"}), 0, true},
-        {"NSMutableArray", kHeader + bytes(R"(84 01 40 84 84 84 0e "NSMutableArray" 00 84 84 07 "NSArray" 00
+        {"NSMutableArray",
+         kHeader + bytes(R"(84 01 40 84 84 84 0e "NSMutableArray" 00 84 84 07 "NSArray" 00
             84 84 08 "NSObject" 00 85 84 01 69 02 92 84 84 84 08 "NSString" 01 95 84 01 2b 01 78 86 92 84
             84 84 08 "NSNumber" 00 84 84 07 "NSValue" 00 95 84 01 2a 84 84 01 71 9c 02 86 86)"),
          Value(Array{"x", Value::integer(2)}), 0, false},
-        {"NSArray with NSNull", kHeader + bytes(kArrayClasses + R"( 84 01 69 03 92 84 84 84 08 "NSString"
+        {"NSArray with NSNull",
+         kHeader + bytes(kArrayClasses + R"( 84 01 69 03 92 84 84 84 08 "NSString"
             01 94 84 01 2b 01 78 86 92 84 84 84 06 "NSNull" 00 94 86 92 84 96 97 01 79 86 86)"),
          Value(Array{"x", Null{}, "y"}), 0, true},
-        {"NSNumber BOOL", kHeader + bytes(kNumberClasses + " 63 97 01 86"), Value::boolean(true), 0, true},
-        {"NSNumber int", kHeader + bytes(kNumberClasses + " 69 97 2a 86"), Value::integer(42, 'i'), 'i', true},
+        {"NSNumber BOOL", kHeader + bytes(kNumberClasses + " 63 97 01 86"), Value::boolean(true), 0,
+         true},
+        {"NSNumber int", kHeader + bytes(kNumberClasses + " 69 97 2a 86"), Value::integer(42, 'i'),
+         'i', true},
         {"NSNumber int64", kHeader + bytes(kNumberClasses + " 71 97 87 00 e6 8e e7 fd ff ff ff 86"),
          Value::integer(-9000000000), 'q', true},
-        {"NSNumber double", kHeader + bytes(kNumberClasses + " 64 97 83 00 00 00 00 00 20 59 40 86"),
+        {"NSNumber double",
+         kHeader + bytes(kNumberClasses + " 64 97 83 00 00 00 00 00 20 59 40 86"),
          Value::real(100.5), 'd', true},
-        {"NSNumber float", kHeader + bytes(kNumberClasses + " 66 97 83 00 00 60 40 86"), Value::real(3.5, 'f'),
-         'f', true},
+        {"NSNumber float", kHeader + bytes(kNumberClasses + " 66 97 83 00 00 60 40 86"),
+         Value::real(3.5, 'f'), 'f', true},
         {"NSDate integral", kHeader + bytes(kDateClasses + " 84 01 64 82 80 01 4b 01 86"),
          Value(Date{21692800.0}), 0, true},
-        {"NSDate fraction", kHeader + bytes(kDateClasses + " 84 01 64 83 aa f1 42 80 93 dc c4 41 86"),
+        {"NSDate fraction",
+         kHeader + bytes(kDateClasses + " 84 01 64 83 aa f1 42 80 93 dc c4 41 86"),
          Value(Date{700000000.523}), 0, true},
     };
 }
@@ -160,7 +170,8 @@ TEST_F(TypedstreamTest, MacosStreamsDecodeAndOurWriterReproducesThem) {
     }
 }
 
-const std::string kRecordPrefix = kArrayClasses + R"( 84 01 69 01 92 84 84 84 0c "TableElement" 00 94)";
+const std::string kRecordPrefix =
+    kArrayClasses + R"( 84 01 69 01 92 84 84 84 0c "TableElement" 00 94)";
 
 TEST_F(TypedstreamTest, RecordInAnArrayMatchesTheWorkedExample) {
     const std::string stream = kHeader + bytes(kRecordPrefix + R"(
@@ -256,8 +267,9 @@ TEST_F(TypedstreamTest, IntegersUseTheShortestFormAndReadBackWithTheirType) {
 
 TEST_F(TypedstreamTest, ValueThatOutgrowsItsTypeIsWrittenWide) {
     // A value that cannot be held by the type it claims would be cut short by any reader.
-    for (const Value& v : {Value::integer(300, 'c'), Value::integer(-1, 'C'), Value::integer(70000, 's'),
-                           Value::integer(1LL << 40, 'i'), Value::integer(-1, 'I'), Value::integer(7, 'x')}) {
+    for (const Value& v :
+         {Value::integer(300, 'c'), Value::integer(-1, 'C'), Value::integer(70000, 's'),
+          Value::integer(1LL << 40, 'i'), Value::integer(-1, 'I'), Value::integer(7, 'x')}) {
         const auto written = typedstreamArchive(v);
         ASSERT_TRUE(written.has_value());
         const Value back = decodeOk(*written);
@@ -300,11 +312,12 @@ TEST_F(TypedstreamTest, ReadingReinterpretsToTheArchivedType) {
 TEST_F(TypedstreamTest, RealsRoundTripExactly) {
     const double inf = std::numeric_limits<double>::infinity();
     const Value cases[] = {
-        Value::real(0.0),    Value::real(-0.0),          Value::real(1.0, 'f'), Value::real(2.0, 'f'),
-        Value::real(-7.0),   Value::real(0.1),           Value::real(1e10),     Value::real(-1e300),
-        Value::real(inf),    Value::real(-inf),          Value::real(2147483647.0),
-        Value::real(2147483648.0), Value::real(-2147483648.0), Value::real(0.1, 'f'),
-        Value::real(1.25, 'f'), Value::real(5e-324),
+        Value::real(0.0),           Value::real(-0.0),         Value::real(1.0, 'f'),
+        Value::real(2.0, 'f'),      Value::real(-7.0),         Value::real(0.1),
+        Value::real(1e10),          Value::real(-1e300),       Value::real(inf),
+        Value::real(-inf),          Value::real(2147483647.0), Value::real(2147483648.0),
+        Value::real(-2147483648.0), Value::real(0.1, 'f'),     Value::real(1.25, 'f'),
+        Value::real(5e-324),
     };
     for (const Value& v : cases) {
         SCOPED_TRACE(v.realValue()->value);
@@ -340,8 +353,10 @@ TEST_F(TypedstreamTest, EveryClassRoundTrips) {
         Value(Dictionary{}),
         Value(Array{Value(Array{Value(Array{"deep"})}), Value(Dictionary{{"k", Value(Array{})}})}),
         // Keys need not be strings.
-        Value(Dictionary{{Value::integer(1), "one"}, {Value(Data{1}), Value(Null{})}, {"s", Value::real(2.5)}}),
-        Value(Array{Value(recorded({"a", Value(), Value::integer(3, 's'), Value(Date{5.0, true, "UTC", "%c"})}))}),
+        Value(Dictionary{
+            {Value::integer(1), "one"}, {Value(Data{1}), Value(Null{})}, {"s", Value::real(2.5)}}),
+        Value(Array{Value(recorded(
+            {"a", Value(), Value::integer(3, 's'), Value(Date{5.0, true, "UTC", "%c"})}))}),
     };
     for (const Value& v : cases) {
         const auto written = typedstreamArchive(v);
@@ -362,8 +377,8 @@ TEST_F(TypedstreamTest, EveryClassRoundTrips) {
 
 TEST_F(TypedstreamTest, TimeZonesOnTheirOwn) {
     using typedstream::TimeZoneObject;
-    for (const std::optional<std::string>& name : {std::optional<std::string>("Asia/Tokyo"),
-                                                   std::optional<std::string>()}) {
+    for (const std::optional<std::string>& name :
+         {std::optional<std::string>("Asia/Tokyo"), std::optional<std::string>()}) {
         const Value zone(std::shared_ptr<Object>(std::make_shared<TimeZoneObject>(name)));
         const Value back = decodeOk(*typedstreamArchive(zone));
         ASSERT_NE(back.object(), nullptr);
@@ -372,7 +387,8 @@ TEST_F(TypedstreamTest, TimeZonesOnTheirOwn) {
         EXPECT_EQ(tz->name(), name);
     }
     // A zone of another class version carries its data after the name.
-    const Value v = decodeOk(kHeader + bytes(R"(84 01 40 84 84 84 0a "NSTimeZone" 01 84 84 08 "NSObject" 00
+    const Value v =
+        decodeOk(kHeader + bytes(R"(84 01 40 84 84 84 0a "NSTimeZone" 01 84 84 08 "NSObject" 00
         85 92 84 84 84 08 "NSString" 01 94 84 01 2b 03 "UTC" 86
         92 84 84 84 06 "NSData" 00 94 84 01 69 02 84 04 "[2c]" 01 02 86 86)"));
     ASSERT_NE(v.object(), nullptr);
@@ -386,15 +402,16 @@ TEST_F(TypedstreamTest, TimeZonesOnTheirOwn) {
     ASSERT_NE(tz, nullptr);
     EXPECT_FALSE(tz->name().has_value());
     // A calendar date keeps a local zone as no zone name.
-    const Value date = decodeOk(kHeader + bytes(R"(84 01 40 84 84 84 0e "NSCalendarDate" 00 84 84 06 "NSDate"
+    const Value date =
+        decodeOk(kHeader + bytes(R"(84 01 40 84 84 84 0e "NSCalendarDate" 00 84 84 06 "NSDate"
         00 84 84 08 "NSObject" 00 85 84 01 64 05 92 84 84 84 0f "NSLocalTimeZone" 00 84 84 0a "NSTimeZone" 00
         95 86 92 85 86)"));
     EXPECT_EQ(date, Value(Date{5.0, true, std::nullopt, std::nullopt}));
 }
 
 TEST_F(TypedstreamTest, BigEndianStreamsAndOlderStreamerVersionAreRead) {
-    const std::string big = bytes(R"(04 0b "typedstream" 81 03 e8)") +
-                            bytes(kNumberClasses + " 69 97 81 01 2c 86");
+    const std::string big =
+        bytes(R"(04 0b "typedstream" 81 03 e8)") + bytes(kNumberClasses + " 69 97 81 01 2c 86");
     EXPECT_EQ(decodeOk(big), Value::integer(300));
     const std::string bigDouble = bytes(R"(04 0b "typedstream" 81 03 e8)") +
                                   bytes(kNumberClasses + " 64 97 83 40 59 20 00 00 00 00 00 86");
@@ -473,47 +490,69 @@ std::vector<Malformed> malformedStreams() {
         {"signature", bytes(R"(04 0b "streamtypex" 81 e8 03)"), "not a typedstream", 2},
         {"root type", kHeader + bytes("84 01 69 05"), "type \"i\"", 16},
         {"no root type", kHeader + bytes("85"), "missing type", 16},
-        {"string type", kHeader + bytes(R"(84 01 40 84 84 84 08 "NSString" 01 84 84 08 "NSObject" 00 85
-                                          84 01 2a 01 41 86)"), "type \"*\"", 45},
-        {"length past the end", kHeader + bytes(R"(84 01 40 84 84 84 08 "NSString" 01 84 84 08 "NSObject" 00
-                                          85 84 01 2b 82 ff ff ff 7f 41 86)"), "exceeds", 48},
-        {"4 GiB length", kHeader + bytes(R"(84 01 40 84 84 84 08 "NSString" 01 84 84 08 "NSObject" 00
-                                          85 84 01 2b 87 00 00 00 00 01 00 00 00 41 86)"), "exceeds", 48},
-        {"negative length", kHeader + bytes(R"(84 01 40 84 84 84 08 "NSString" 01 84 84 08 "NSObject" 00
-                                          85 84 01 2b ff 41 86)"), "negative", 48},
-        {"invalid UTF-8", kHeader + bytes(R"(84 01 40 84 84 84 08 "NSString" 01 84 84 08 "NSObject" 00
-                                          85 84 01 2b 02 c0 80 86)"), "UTF-8", 48},
+        {"string type",
+         kHeader + bytes(R"(84 01 40 84 84 84 08 "NSString" 01 84 84 08 "NSObject" 00 85
+                                          84 01 2a 01 41 86)"),
+         "type \"*\"", 45},
+        {"length past the end",
+         kHeader + bytes(R"(84 01 40 84 84 84 08 "NSString" 01 84 84 08 "NSObject" 00
+                                          85 84 01 2b 82 ff ff ff 7f 41 86)"),
+         "exceeds", 48},
+        {"4 GiB length",
+         kHeader + bytes(R"(84 01 40 84 84 84 08 "NSString" 01 84 84 08 "NSObject" 00
+                                          85 84 01 2b 87 00 00 00 00 01 00 00 00 41 86)"),
+         "exceeds", 48},
+        {"negative length",
+         kHeader + bytes(R"(84 01 40 84 84 84 08 "NSString" 01 84 84 08 "NSObject" 00
+                                          85 84 01 2b ff 41 86)"),
+         "negative", 48},
+        {"invalid UTF-8",
+         kHeader + bytes(R"(84 01 40 84 84 84 08 "NSString" 01 84 84 08 "NSObject" 00
+                                          85 84 01 2b 02 c0 80 86)"),
+         "UTF-8", 48},
         {"tag as integer", arrayOf("88"), "unexpected tag", 47},
         {"string reference out of range", arrayOf("01 a0 85 86"), "out of range", 48},
         {"object reference out of range", arrayOf("01 92 a0"), "out of range", 49},
         {"object reference to a class", arrayOf("01 92 93"), "not an object", 49},
         {"class reference to an object", arrayOf("01 92 84 95 86"), "not a class", 50},
-        {"C string reference to a class", kHeader + bytes(kNumberClasses.substr(0, kNumberClasses.size() - 9)
-                                                          + " 94 97 01 86"), "not a C string", 59},
+        {"C string reference to a class",
+         kHeader + bytes(kNumberClasses.substr(0, kNumberClasses.size() - 9) + " 94 97 01 86"),
+         "not a C string", 59},
         {"cycle", arrayOf("01 92 92 86"), "cycle", 49},
         {"nil element", arrayOf("01 92 85 86"), "nil array element", 49},
         {"count past the end", arrayOf("82 ff ff ff 7f 86"), "exceeds", 47},
-        {"unknown class", kHeader + bytes(R"(84 01 40 84 84 84 05 "NSFoo" 00 85 86)"), "unknown class", 19},
+        {"unknown class", kHeader + bytes(R"(84 01 40 84 84 84 05 "NSFoo" 00 85 86)"),
+         "unknown class", 19},
         {"object without class", kHeader + bytes("84 01 40 84 85 86"), "without a class", 20},
         {"number type", numberStream('x', "00"), "number type", 59},
-        {"number type mismatch", kHeader + bytes(kNumberClasses + " 69 84 01 71 05 86"), "type \"q\"", 63},
-        {"missing end of object", numberStream('i', "05").substr(0, 65) + bytes("00"), "end of the object", 65},
+        {"number type mismatch", kHeader + bytes(kNumberClasses + " 69 84 01 71 05 86"),
+         "type \"q\"", 63},
+        {"missing end of object", numberStream('i', "05").substr(0, 65) + bytes("00"),
+         "end of the object", 65},
         {"data type", kHeader + bytes(R"(84 01 40 84 84 84 06 "NSData" 00 84 84 08 "NSObject" 00 85
-                                        84 01 69 02 84 04 "[3c]" 01 02 86)"), "type \"[3c]\"", 47},
-        {"zone not a zone", kHeader + bytes(R"(84 01 40 84 84 84 0e "NSCalendarDate" 00 84 84 06 "NSDate" 00
+                                        84 01 69 02 84 04 "[3c]" 01 02 86)"),
+         "type \"[3c]\"", 47},
+        {"zone not a zone",
+         kHeader + bytes(R"(84 01 40 84 84 84 0e "NSCalendarDate" 00 84 84 06 "NSDate" 00
              84 84 08 "NSObject" 00 85 84 01 64 05 92 84 84 84 06 "NSNull" 00 95 86 92 85 86)"),
          "not a time zone", 66},
-        {"refused record", kHeader + bytes(kRecordPrefix + " 92 " + kStringObject + R"( 06 "refuse" 86 86 86)"),
+        {"refused record",
+         kHeader + bytes(kRecordPrefix + " 92 " + kStringObject + R"( 06 "refuse" 86 86 86)"),
          "rejected", 49},
-        {"bad value inside a record", kHeader + bytes(kRecordPrefix + " 92 84 84 84 05 \"NSFoo\" 00 94 86 86 86"),
+        {"bad value inside a record",
+         kHeader + bytes(kRecordPrefix + " 92 84 84 84 05 \"NSFoo\" 00 94 86 86 86"),
          "unknown class", 68},
         {"zero-width array type", kHeader + bytes(R"(84 01 40 84 84 84 0f "NSLocalTimeZone" 00 85
-             84 14 "[1000000[1000000!]]" 86)"), "too many values", 62},
+             84 14 "[1000000[1000000!]]" 86)"),
+         "too many values", 62},
         {"huge array type", kHeader + bytes(R"(84 01 40 84 84 84 0f "NSLocalTimeZone" 00 85
-             84 0e "[99999999999c]" 86)"), "too long", 40},
-        {"unknown type", kHeader + bytes(R"(84 01 40 84 84 84 0f "NSLocalTimeZone" 00 85 84 01 "(" 86)"),
+             84 0e "[99999999999c]" 86)"),
+         "too long", 40},
+        {"unknown type",
+         kHeader + bytes(R"(84 01 40 84 84 84 0f "NSLocalTimeZone" 00 85 84 01 "(" 86)"),
          "unsupported type", 40},
-        {"unclosed struct", kHeader + bytes(R"(84 01 40 84 84 84 0f "NSLocalTimeZone" 00 85 84 03 "{a=" 86)"),
+        {"unclosed struct",
+         kHeader + bytes(R"(84 01 40 84 84 84 0f "NSLocalTimeZone" 00 85 84 03 "{a=" 86)"),
          "malformed type", 40},
     };
 }
@@ -632,7 +671,7 @@ TEST_F(TypedstreamTest, ReferencesToOneLargeTextCannotMultiplyIt) {
 }
 
 class Unregistered : public Object {
-public:
+  public:
     std::string_view className() const override { return "Unregistered"; }
 };
 
