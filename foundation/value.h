@@ -75,7 +75,10 @@ public:
 
     Value() = default;
     Value(std::string s) : v_(std::make_shared<const std::string>(std::move(s))) {}
-    Value(const char* s) : v_(std::make_shared<const std::string>(s)) {}
+    // A null C string is nil, as a nil NSString is.
+    Value(const char* s) {
+        if (s) v_ = std::make_shared<const std::string>(s);
+    }
     // A null handle stands for the empty container, so a kind always comes with its content.
     Value(std::shared_ptr<const std::string> s) : v_(orEmpty(std::move(s))) {}
     Value(Integer i) : v_(i) {}

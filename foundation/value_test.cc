@@ -116,6 +116,7 @@ TEST(ValueTest, ObjectsCompareByIdentity) {
 
 TEST(ValueTest, NullHandlesStandForEmptyOrNil) {
     EXPECT_TRUE(Value(std::shared_ptr<Object>()).isNil());
+    EXPECT_TRUE(Value(static_cast<const char*>(nullptr)).isNil());
     const Value s(std::shared_ptr<const std::string>{});
     ASSERT_NE(s.string(), nullptr);
     EXPECT_EQ(*s.string(), "");
