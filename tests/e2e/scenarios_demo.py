@@ -91,6 +91,8 @@ def demo(box):
         narrator.poll()
         time.sleep(0.25)
 
+    check([n["urgency"] for n in box.notices(KID)] == [1, 2], "kid did not see one warning, then one stop notice")
+    check(box.policy(KID)[0]["usage"] == 1, "the counted minute was not saved in kid's policy")
     say("admin", "# horavelctl policy show kid")
     for line in box.ctl("policy", "show", "kid").decode().splitlines():
         say("admin", line)
