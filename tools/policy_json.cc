@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <tuple>
 
 namespace hv {
 namespace {
@@ -84,10 +85,12 @@ public:
                                 (r.contains(key) ? r[key].dump() : std::string("nothing")));
                 }
             }
-            if (*start > *end || (network && *start == *end)) {
+            if (*start > *end) {
                 return fail(at + ": ends before it starts (" + formatMinute(*start) + "-" + formatMinute(*end) +
                             "); split a range that runs past midnight into two");
             }
+            // The network goes off at the end minute, so a network range needs a minute at least.
+            if (network && *start == *end) return fail(at + ": a network range must last at least a minute");
             if (*start == 0 && *end == 0) return fail(at + ": 00:00-00:00 holds only midnight; leave it out");
             for (int d : days->first) out.push_back({d, *start, *end});
         }
@@ -134,18 +137,16 @@ Json perDayJson(const std::array<int32_t, 7>& values) {
 }
 
 Json rangesJson(const std::vector<DaySpan>& ranges) {
-    Json out = Json::array();
+    // A span that every day has is written once, as "all".
     std::vector<std::pair<int, int>> everyDay;
     for (const DaySpan& r : ranges) {
+        std::pair<int, int> span{r.start, r.end};
         int days = 0;
         for (const DaySpan& o : ranges) days += o.start == r.start && o.end == r.end;
-        std::pair<int, int> span{r.start, r.end};
-        if (days == 7) {
-            if (std::find(everyDay.begin(), everyDay.end(), span) == everyDay.end()) everyDay.push_back(span);
-            continue;
-        }
+        if (days == 7 && std::find(everyDay.begin(), everyDay.end(), span) == everyDay.end()) everyDay.push_back(span);
     }
     std::sort(everyDay.begin(), everyDay.end());
+    Json out = Json::array();
     for (auto [s, e] : everyDay) out.push_back({{"day", "all"}, {"start", formatMinute(s)}, {"end", formatMinute(e)}});
     for (int d : kWeekOrder) {
         for (const DaySpan& r : ranges) {

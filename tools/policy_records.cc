@@ -1,6 +1,7 @@
 #include "tools/policy.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace hv {
 namespace {

@@ -64,7 +64,7 @@ TEST_F(PolicyTest, MalformedPoliciesAreRefusedWithOneClearLine) {
         {R"({"ranges": [{"day": "mon", "start": "8h", "end": "9:00"}]})", "\"start\" must be a time"},
         {R"({"ranges": [{"day": "mon", "start": "08:60", "end": "09:00"}]})", "\"start\" must be a time"},
         {R"({"ranges": [{"day": "mon", "start": "22:00", "end": "02:00"}]})", "ends before it starts"},
-        {R"({"network": [{"day": "mon", "start": "10:00", "end": "10:00"}]})", "ends before it starts"},
+        {R"({"network": [{"day": "mon", "start": "10:00", "end": "10:00"}]})", "at least a minute"},
         {R"({"ranges": [{"day": "mon", "start": "00:00", "end": "00:00"}]})", "holds only midnight"},
         {R"({"ranges": [{"day": "monday", "start": "08:00", "end": "09:00"}]})", "unknown day \"monday\""},
         {R"({"ranges": [{"start": "08:00", "end": "09:00"}]})", "\"day\" is missing"},
