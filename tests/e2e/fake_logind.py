@@ -3,7 +3,8 @@
 
 It answers what horaveld asks of logind: Inhibit hands out a lock the way logind does (the write end of
 a pipe; the lock is released when every copy of that descriptor is closed), TerminateSession ends the
-session in the fake seat files, and PrepareForSleep is emitted when the harness asks for it through a
+session in the fake seat files (its processes are left alone, so a scenario can tell that the daemon
+did not kill them itself), and PrepareForSleep is emitted when the harness asks for it through a
 control interface of its own. Every call and every lock release is appended to a JSON-lines record.
 """
 
@@ -54,10 +55,9 @@ class NoSuchSession(dbus.DBusException):
 
 
 class Manager(dbus.service.Object):
-    def __init__(self, bus, record_path, kill_leader):
+    def __init__(self, bus, record_path):
         super().__init__(bus, OBJECT_PATH)
         self.record_path = record_path
-        self.kill_leader = kill_leader
         self.lock_ids = itertools.count(1)
 
     def record(self, **fields):
@@ -92,7 +92,6 @@ class Manager(dbus.service.Object):
         session_file = os.path.join(SESSIONS, session_id)
         if not os.path.exists(session_file):
             raise NoSuchSession(f"No session '{session_id}' known")
-        session = read_env_file(session_file)
         os.unlink(session_file)
         seat_file = os.path.join(SEATS, "seat0")
         if os.path.exists(seat_file):
@@ -102,11 +101,6 @@ class Manager(dbus.service.Object):
                 seat.pop("ACTIVE_UID", None)
             seat["SESSIONS"] = " ".join(s for s in seat.get("SESSIONS", "").split() if s != session_id)
             write_env_file(seat_file, seat)
-        if self.kill_leader and session.get("LEADER", "").isdigit():
-            try:
-                os.kill(int(session["LEADER"]), signal.SIGTERM)
-            except ProcessLookupError:
-                pass
 
     @dbus.service.signal(MANAGER, signature="b")
     def PrepareForSleep(self, start):
@@ -121,12 +115,11 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--record", required=True)
     parser.add_argument("--ready", required=True)
-    parser.add_argument("--kill-leader", action="store_true")
     args = parser.parse_args()
 
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SystemBus()
-    manager = Manager(bus, args.record, args.kill_leader)
+    manager = Manager(bus, args.record)
     name = dbus.service.BusName(BUS_NAME, bus)
     loop = GLib.MainLoop()
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)

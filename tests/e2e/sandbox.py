@@ -343,10 +343,9 @@ class Sandbox:
             self.spawn(["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={config}"], user=user,
                        stderr=complaints)
 
-    def start_logind(self, kill_leader=False):
+    def start_logind(self):
         ready = f"{WORK}/logind.ready"
-        argv = [PYTHON, f"{WORK}/fake_logind.py", "--record", f"{WORK}/logind.jsonl", "--ready", ready]
-        self.logind = self.spawn(argv + (["--kill-leader"] if kill_leader else []))
+        self.spawn([PYTHON, f"{WORK}/fake_logind.py", "--record", f"{WORK}/logind.jsonl", "--ready", ready])
         wait_until(lambda: os.path.exists(ready), 15, "the fake logind")
 
     def _session_bus(self, user):
