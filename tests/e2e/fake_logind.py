@@ -119,6 +119,7 @@ def main():
 
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SystemBus()
+    # Both stay referenced for as long as the loop runs: the object serves, the name is owned.
     manager = Manager(bus, args.record)
     name = dbus.service.BusName(BUS_NAME, bus)
     loop = GLib.MainLoop()

@@ -69,6 +69,7 @@ def main():
 
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.bus.BusConnection(args.address)
+    # Both stay referenced for as long as the loop runs: the object serves, the name is owned.
     server = Server(bus, args.record)
     name = dbus.service.BusName(BUS_NAME, bus)
     loop = GLib.MainLoop()
