@@ -394,6 +394,10 @@ std::vector<BadArchive> badArchives() {
                      archiveOf({Value("$null"), object({{Value("NS.timezone"), Value(Uid{3})}}, 2),
                                 classEntry({"NSCalendarDate", "NSDate", "NSObject"}), Value("Europe/Berlin")}),
                      "not a time zone"});
+    cases.push_back({"stringBytesNotUtf8",
+                     archiveOf({Value("$null"), object({{Value("NS.bytes"), Value(Data{0xC3})}}, 2),
+                                classEntry({"NSMutableString", "NSString", "NSObject"})}),
+                     "not UTF-8"});
     cases.push_back({"depth10000", archiveOf(nestedArrayObjects(10000), Value(Uid{2})), "nesting"});
     cases.push_back({"depth65", archiveOf(nestedArrayObjects(65), Value(Uid{2})), "nesting"});
     return cases;

@@ -16,6 +16,7 @@
 #include "foundation/dictionary_builder.h"
 #include "foundation/keyed_archive.h"
 #include "foundation/property_list.h"
+#include "foundation/unicode.h"
 
 namespace hv {
 
@@ -289,7 +290,11 @@ private:
             if (v.string()) return v;
             return fail("NS.string is not a string");
         }
-        if (const Data* bytes = dict["NS.bytes"].data()) return Value(std::string(bytes->begin(), bytes->end()));
+        if (const Data* bytes = dict["NS.bytes"].data()) {
+            std::string text(bytes->begin(), bytes->end());
+            if (!isValidUtf8(text)) return fail("NS.bytes is not UTF-8");
+            return Value(std::move(text));
+        }
         return fail("string object without its text");
     }
 
