@@ -175,9 +175,12 @@ public:
     // Whether power events could be registered.
     bool powerRegistered = false;
     // Whether the loaded policy file was one only root could have written (owned by root, not
-    // writable by group or others). Saves of a list that came from any other file keep it marked
-    // as untrusted, so that a child's own file never turns into one that root would act on.
+    // writable by group or others), judged on the descriptor the bytes were read from.
     bool policyTrusted = false;
+    // Owner and mode of the loaded policy file. Saves give the new file the same owner and
+    // permission bits, so a child's own file stays the child's and never turns into one that
+    // root would act on, and the administrator's stays the administrator's.
+    std::optional<FileInfo> policyFile;
 };
 
 }  // namespace hv

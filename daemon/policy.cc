@@ -8,11 +8,8 @@ namespace hv {
 
 namespace {
 
-// A saved list that came from a file a child could have written is stored group-writable: the
-// daemon writes as root, and a root-owned 0644 copy of a child's file would look like one the
-// administrator installed (whose script root runs).
-constexpr mode_t kTrustedPolicyMode = 0644;
-constexpr mode_t kUntrustedPolicyMode = 0664;
+// Permission bits kept from a loaded policy file; set-id and sticky bits never survive a save.
+constexpr mode_t kKeptPolicyBits = 0666;
 
 // A console user name becomes one path component under the home root; anything that would
 // leave that directory names no policy file.
@@ -61,12 +58,10 @@ void Monitor::loadUserData() {
     user = userCurrent();
     userlist.clear();
     policyTrusted = false;
+    policyFile.reset();
 
     if (user && usableName(*user)) {
         const std::string path = config.policyPath(*user);
-        // Owner and mode are looked at on both sides of the read, so that a file swapped in
-        // while it is read is not taken for the administrator's.
-        const bool trustedBefore = trustedFile(system.fileInfo(path));
         ReadResult read = system.readFile(path, kMaxFileBytes);
         if (read.bytes) {
             DecodeResult decoded = keyedUnarchive(*read.bytes);
@@ -75,7 +70,8 @@ void Monitor::loadUserData() {
                 logIt("policy file " + path + " ignored: " + printable(decoded.error->message));
             } else if (std::optional<Array> list = policyList(decoded.value, why)) {
                 userlist = std::move(*list);
-                policyTrusted = trustedBefore && trustedFile(system.fileInfo(path));
+                policyTrusted = trustedFile(read.info);
+                policyFile = read.info;
             } else {
                 logIt("policy file " + path + " ignored: " + printable(why));
             }
@@ -107,8 +103,10 @@ void Monitor::updateUser(const std::optional<std::string>& name, int32_t index) 
     // A failed save is not reported: the record keeps its new values in memory and the next
     // counted minute writes them again.
     if (std::optional<std::string> bytes = keyedArchive(Value(userlist))) {
-        system.writeFileAtomic(config.policyPath(*name), *bytes,
-                               policyTrusted ? kTrustedPolicyMode : kUntrustedPolicyMode);
+        const mode_t mode = policyFile ? (policyFile->mode & kKeptPolicyBits) : mode_t{0644};
+        std::optional<FileOwner> owner;
+        if (policyFile) owner = FileOwner{policyFile->uid, policyFile->gid};
+        system.writeFileAtomic(config.policyPath(*name), *bytes, mode, owner);
     }
 }
 

@@ -136,27 +136,38 @@ TEST_F(PolicyTest, FailedSaveKeepsTheCountForTheNextSave) {
     EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 6);
 }
 
-TEST_F(PolicyTest, ListFromAFileTheChildCouldWriteIsNeverSavedAsTheAdministrators) {
+TEST_F(PolicyTest, SavesKeepTheOwnerAndModeOfTheLoadedFile) {
+    // Root writes every save; if a child's file came back root-owned 0644 it would pass for the
+    // administrator's, and the script the child put in it would run as root.
     struct Case {
         const char* name;
         uid_t owner;
+        gid_t group;
         mode_t mode;
-        mode_t savedMode;
+        bool trusted;
     };
     const Case cases[] = {
-        {"root 0644", 0, S_IFREG | 0644, 0644},
-        {"child-owned", 1001, S_IFREG | 0644, 0664},
-        {"root but world-writable", 0, S_IFREG | 0666, 0664},
-        {"root but group-writable", 0, S_IFREG | 0664, 0664},
+        {"root 0644", 0, 0, S_IFREG | 0644, true},
+        {"child-owned", 1001, 1001, S_IFREG | 0644, false},
+        {"child-owned private", 1001, 1001, S_IFREG | 0600, false},
+        {"root but world-writable", 0, 0, S_IFREG | 0666, false},
+        {"root but group-writable", 0, 50, S_IFREG | 0664, false},
+        {"set-id bits dropped", 0, 0, S_IFREG | 04644, true},
     };
     sys.login("kid");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         plantPolicy(listOf({limitRecord(60, 1, sys.now())}), "kid", c.owner, c.mode);
+        sys.files[policyPath()].gid = c.group;
         monitor->loadUserData();
+        EXPECT_EQ(monitor->policyTrusted, c.trusted);
         monitor->updateUser("kid", 0);
-        EXPECT_EQ(sys.files[policyPath()].mode & 07777, c.savedMode);
-        EXPECT_EQ(sys.files[policyPath()].uid, 0u);
+        const FakeFile& saved = sys.files[policyPath()];
+        EXPECT_EQ(saved.mode & 07777, c.mode & 0666);
+        EXPECT_EQ(saved.uid, c.owner);
+        EXPECT_EQ(saved.gid, c.group);
+        monitor->loadUserData();
+        EXPECT_EQ(monitor->policyTrusted, c.trusted) << "a save never changes who may be trusted";
     }
 }
 

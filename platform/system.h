@@ -54,12 +54,22 @@ enum class PowerEvent { WillSleep, HasPoweredOn };
 struct FileInfo {
     uid_t uid = 0;
     mode_t mode = 0;  // type and permission bits (st_mode)
+    gid_t gid = 0;
+};
+
+// Who a written file is to belong to.
+struct FileOwner {
+    uid_t uid = 0;
+    gid_t gid = 0;
 };
 
 struct ReadResult {
     std::optional<std::string> bytes;  // the content, when it could be read
     bool missing = false;              // no file at the path: distinct from a failed read
     std::string error;                 // why it could not be read
+    // Owner and mode of the very file that was read (from the open descriptor, not the path), so
+    // a caller can judge who wrote these bytes even if the path is swapped meanwhile.
+    std::optional<FileInfo> info;
 };
 
 // The remaining-time segment and its semaphore, held open by the writer.
@@ -123,9 +133,12 @@ public:
     // Files. readFile never follows a link at the path, refuses anything but a regular file and
     // anything over maxBytes. writeFileAtomic writes a temporary file beside the target
     // (O_EXCL|O_NOFOLLOW), fsyncs, sets the mode and renames it over the target, so a link at the
-    // target is replaced, never followed. writeFileInPlace truncates and writes (the pid file).
+    // target is replaced, never followed. With `owner`, the new file is given that owner before it
+    // takes the target's place; without, it belongs to the writer. writeFileInPlace truncates and
+    // writes (the pid file).
     virtual ReadResult readFile(const std::string& path, size_t maxBytes) = 0;
-    virtual bool writeFileAtomic(const std::string& path, const std::string& bytes, mode_t mode) = 0;
+    virtual bool writeFileAtomic(const std::string& path, const std::string& bytes, mode_t mode,
+                                 const std::optional<FileOwner>& owner) = 0;
     virtual bool writeFileInPlace(const std::string& path, const std::string& bytes) = 0;
     virtual bool appendToFile(const std::string& path, const std::string& bytes) = 0;
     virtual bool removeFile(const std::string& path) = 0;

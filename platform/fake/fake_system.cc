@@ -232,16 +232,19 @@ ReadResult FakeSystem::readFile(const std::string& path, size_t maxBytes) {
         result.error = "larger than " + std::to_string(maxBytes) + " bytes";
     } else {
         result.bytes = file.bytes;
+        result.info = FileInfo{file.uid, file.mode, file.gid};
     }
     return result;
 }
 
-bool FakeSystem::writeFileAtomic(const std::string& path, const std::string& bytes, mode_t mode) {
+bool FakeSystem::writeFileAtomic(const std::string& path, const std::string& bytes, mode_t mode,
+                                 const std::optional<FileOwner>& owner) {
     if (!writable(path)) return false;
     const auto found = files.find(path);
     // rename() cannot replace a directory with a file.
     if (found != files.end() && S_ISDIR(found->second.mode)) return false;
-    files[path] = FakeFile{bytes, static_cast<mode_t>(S_IFREG | (mode & 07777)), writerUid};
+    files[path] = FakeFile{bytes, static_cast<mode_t>(S_IFREG | (mode & 07777)),
+                           owner ? owner->uid : writerUid, owner ? owner->gid : gid_t{0}};
     atomicWrites.push_back(path);
     events.push_back("write " + path);
     return true;
@@ -283,7 +286,7 @@ bool FakeSystem::removeFile(const std::string& path) {
 std::optional<FileInfo> FakeSystem::fileInfo(const std::string& path) {
     const auto found = files.find(path);
     if (found == files.end()) return std::nullopt;
-    return FileInfo{found->second.uid, found->second.mode};
+    return FileInfo{found->second.uid, found->second.mode, found->second.gid};
 }
 
 std::string FakeSystem::contents(const std::string& path) const {

@@ -164,13 +164,13 @@ TEST(FakeSystemFiles, ReadOutcomesByKind) {
 TEST(FakeSystemFiles, WritesReplaceLinksAndHonourFailureSwitches) {
     FakeSystem sys;
     sys.files["/p"] = FakeFile{"/etc/shadow", S_IFLNK | 0777, 501};
-    ASSERT_TRUE(sys.writeFileAtomic("/p", "new", 0600));
+    ASSERT_TRUE(sys.writeFileAtomic("/p", "new", 0600, std::nullopt));
     EXPECT_EQ(sys.fileInfo("/p")->mode, static_cast<mode_t>(S_IFREG | 0600));
     EXPECT_EQ(sys.fileInfo("/p")->uid, 0u);
     EXPECT_EQ(sys.contents("/p"), "new");
 
     sys.unwritable.insert("/p");
-    EXPECT_FALSE(sys.writeFileAtomic("/p", "other", 0644));
+    EXPECT_FALSE(sys.writeFileAtomic("/p", "other", 0644, std::nullopt));
     EXPECT_FALSE(sys.removeFile("/p"));
     EXPECT_EQ(sys.contents("/p"), "new");
 

@@ -122,10 +122,12 @@ ReadResult readRegularFile(const std::string& path, size_t maxBytes) {
         bytes.append(buffer, static_cast<size_t>(n));
     }
     result.bytes = std::move(bytes);
+    result.info = FileInfo{st.st_uid, st.st_mode, st.st_gid};
     return result;
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& bytes, mode_t mode) {
+bool writeFileAtomically(const std::string& path, const std::string& bytes, mode_t mode,
+                         const std::optional<FileOwner>& owner) {
     const std::string directory = directoryOf(path);
     const size_t slash = path.rfind('/');
     const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -140,7 +142,9 @@ bool writeFileAtomically(const std::string& path, const std::string& bytes, mode
     }
     if (!fd) return false;
 
+    // The owner is set before the mode: fchown clears set-id bits, and the mode must be the last word.
     const bool written = writeAll(fd.get(), bytes) && fsync(fd.get()) == 0 &&
+                         (!owner || fchown(fd.get(), owner->uid, owner->gid) == 0) &&
                          fchmod(fd.get(), mode & 07777) == 0;
     const bool closed = ::close(fd.release()) == 0;
     if (!written || !closed || rename(temp.c_str(), path.c_str()) != 0) {
@@ -175,7 +179,7 @@ bool pathExists(const std::string& path) {
 std::optional<FileInfo> pathInfo(const std::string& path) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileInfo{st.st_uid, st.st_mode};
+    return FileInfo{st.st_uid, st.st_mode, st.st_gid};
 }
 
 }  // namespace hv

@@ -18,9 +18,10 @@ ReadResult readRegularFile(const std::string& path, size_t maxBytes);
 
 // Writes a new file beside the target (exclusive create, no link followed), fsyncs it, gives it
 // exactly `mode` whatever the umask, renames it over the target and fsyncs the directory. A link
-// at the target is replaced, never followed. On failure the target is untouched and the temporary
-// file removed.
-bool writeFileAtomically(const std::string& path, const std::string& bytes, mode_t mode);
+// at the target is replaced, never followed. With `owner`, the file is handed to that owner before
+// the rename. On failure the target is untouched and the temporary file removed.
+bool writeFileAtomically(const std::string& path, const std::string& bytes, mode_t mode,
+                         const std::optional<FileOwner>& owner = std::nullopt);
 
 // Truncates and writes the file in place (mode 0644 when created); refuses a link or anything
 // but a regular file.

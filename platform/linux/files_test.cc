@@ -111,6 +111,31 @@ TEST(WriteFileAtomically, ModeIsExactWhateverTheUmask) {
     }
 }
 
+TEST(WriteFileAtomically, GivesTheFileItsOwnerAndReadReportsWhoWroteIt) {
+    if (geteuid() != 0) GTEST_SKIP() << "handing a file to another owner needs root";
+    TestDir dir;
+    const std::string path = dir.file("policy");
+    ASSERT_TRUE(writeFileAtomically(path, "kept", 0644, FileOwner{65534, 65534}));
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+
+    const ReadResult read = readRegularFile(path, 64);
+    ASSERT_TRUE(read.bytes);
+    ASSERT_TRUE(read.info);
+    EXPECT_EQ(read.info->uid, 65534u);
+    EXPECT_EQ(read.info->gid, 65534u);
+    EXPECT_TRUE(S_ISREG(read.info->mode));
+
+    ASSERT_TRUE(writeFileAtomically(path, "root's", 0600));
+    const ReadResult again = readRegularFile(path, 64);
+    ASSERT_TRUE(again.info);
+    EXPECT_EQ(again.info->uid, 0u) << "without an owner the writer keeps the file";
+    EXPECT_EQ(again.info->mode & 07777, 0600u);
+}
+
 TEST(WriteFileAtomically, LeavesNoTemporaryBehindOnSuccessOrFailure) {
     TestDir dir;
     ASSERT_TRUE(writeFileAtomically(dir.file("a"), "1", 0644));

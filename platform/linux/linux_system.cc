@@ -88,8 +88,9 @@ ReadResult LinuxSystem::readFile(const std::string& path, size_t maxBytes) {
     return readRegularFile(path, maxBytes);
 }
 
-bool LinuxSystem::writeFileAtomic(const std::string& path, const std::string& bytes, mode_t mode) {
-    return writeFileAtomically(path, bytes, mode);
+bool LinuxSystem::writeFileAtomic(const std::string& path, const std::string& bytes, mode_t mode,
+                                  const std::optional<FileOwner>& owner) {
+    return writeFileAtomically(path, bytes, mode, owner);
 }
 
 bool LinuxSystem::writeFileInPlace(const std::string& path, const std::string& bytes) {

@@ -34,7 +34,8 @@ public:
     bool registerPower(std::function<void(PowerEvent)> handler) override;
     void allowPowerChange() override;
     ReadResult readFile(const std::string& path, size_t maxBytes) override;
-    bool writeFileAtomic(const std::string& path, const std::string& bytes, mode_t mode) override;
+    bool writeFileAtomic(const std::string& path, const std::string& bytes, mode_t mode,
+                         const std::optional<FileOwner>& owner) override;
     bool writeFileInPlace(const std::string& path, const std::string& bytes) override;
     bool appendToFile(const std::string& path, const std::string& bytes) override;
     bool removeFile(const std::string& path) override;
