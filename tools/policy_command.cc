@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ostream>
 
 #include "foundation/keyed_archive.h"
@@ -90,8 +91,16 @@ int runPolicyShow(const Config& config, const std::string& user, bool asJson, st
     }
     if (asJson) {
         out << policyToJson(parsed.policy).dump(2) << "\n";
-    } else {
-        out << renderPolicy(user, path, loaded.records, parsed.policy);
+        return 0;
+    }
+    out << renderPolicy(user, path, loaded.records, parsed.policy);
+    // The daemon runs the script only from a file that root alone could have written.
+    std::optional<FileInfo> info = pathInfo(path);
+    if (info && (info->uid != 0 || (info->mode & (S_IWGRP | S_IWOTH)) != 0)) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info->mode & 07777));
+        out << "Note: " << path << " is not root's alone (owner uid " << info->uid << ", mode " << mode
+            << "): its limits apply, but the daemon will not run its script.\n";
     }
     return 0;
 }

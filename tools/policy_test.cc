@@ -205,6 +205,14 @@ TEST_F(PolicyCommandTest, SetThenShowGivesTheSameRules) {
                              "Disk quota: 500 MB\n", "Script: /usr/local/sbin/clean-kid\n", "Usage today: 0 min"}) {
         EXPECT_NE(table.str().find(line), std::string::npos) << line << "\n" << table.str();
     }
+    EXPECT_EQ(table.str().find("Note:"), std::string::npos) << table.str();
+
+    ::chmod(config_.policyPath("root").c_str(), 0664);
+    std::ostringstream untrusted;
+    ASSERT_EQ(runPolicyShow(config_, "root", false, untrusted, err), 0) << err.str();
+    EXPECT_NE(untrusted.str().find("mode 0664): its limits apply, but the daemon will not run its script"),
+              std::string::npos)
+        << untrusted.str();
 }
 
 TEST_F(PolicyCommandTest, TodaysUsageSurvivesAChangeOfRules) {
