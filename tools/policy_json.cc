@@ -127,32 +127,53 @@ public:
     }
 };
 
+constexpr unsigned kAllDays = 0x7f;
+constexpr unsigned kWeekdays = 0x3e;  // Monday to Friday
+constexpr unsigned kWeekend = 0x41;   // Saturday and Sunday
+
+// The shortest way to name a set of days: "all", or "weekdays" and "weekend" where the set holds
+// them whole, then single days in week order.
+std::vector<std::string> dayNames(unsigned mask) {
+    if (mask == kAllDays) return {"all"};
+    std::vector<std::string> names;
+    for (auto [group, name] : {std::pair{kWeekdays, "weekdays"}, std::pair{kWeekend, "weekend"}}) {
+        if ((mask & group) == group) {
+            names.push_back(name);
+            mask &= ~group;
+        }
+    }
+    for (int d : kWeekOrder) {
+        if (mask & (1u << d)) names.push_back(kDayNames[d]);
+    }
+    return names;
+}
+
 Json perDayJson(const std::array<int32_t, 7>& values) {
-    if (std::all_of(values.begin(), values.end(), [&](int32_t v) { return v == values[0]; })) {
-        return Json{{"all", values[0]}};
+    std::vector<int32_t> distinct;
+    for (int d : kWeekOrder) {
+        if (std::find(distinct.begin(), distinct.end(), values[d]) == distinct.end()) distinct.push_back(values[d]);
     }
     Json out = Json::object();
-    for (int d : kWeekOrder) out[kDayNames[d]] = values[d];
+    for (int32_t v : distinct) {
+        unsigned mask = 0;
+        for (int d = 0; d < 7; ++d) mask |= values[d] == v ? 1u << d : 0;
+        for (const std::string& name : dayNames(mask)) out[name] = v;
+    }
     return out;
 }
 
 Json rangesJson(const std::vector<DaySpan>& ranges) {
-    // A span that every day has is written once, as "all".
-    std::vector<std::pair<int, int>> everyDay;
+    std::vector<std::pair<int, int>> spans;
     for (const DaySpan& r : ranges) {
-        std::pair<int, int> span{r.start, r.end};
-        int days = 0;
-        for (const DaySpan& o : ranges) days += o.start == r.start && o.end == r.end;
-        if (days == 7 && std::find(everyDay.begin(), everyDay.end(), span) == everyDay.end()) everyDay.push_back(span);
+        if (std::find(spans.begin(), spans.end(), std::pair{r.start, r.end}) == spans.end()) spans.push_back({r.start, r.end});
     }
-    std::sort(everyDay.begin(), everyDay.end());
+    std::sort(spans.begin(), spans.end());
     Json out = Json::array();
-    for (auto [s, e] : everyDay) out.push_back({{"day", "all"}, {"start", formatMinute(s)}, {"end", formatMinute(e)}});
-    for (int d : kWeekOrder) {
-        for (const DaySpan& r : ranges) {
-            if (r.day != d) continue;
-            if (std::find(everyDay.begin(), everyDay.end(), std::pair{r.start, r.end}) != everyDay.end()) continue;
-            out.push_back({{"day", kDayNames[d]}, {"start", formatMinute(r.start)}, {"end", formatMinute(r.end)}});
+    for (auto [start, end] : spans) {
+        unsigned mask = 0;
+        for (const DaySpan& r : ranges) mask |= r.start == start && r.end == end ? 1u << r.day : 0;
+        for (const std::string& name : dayNames(mask)) {
+            out.push_back({{"day", name}, {"start", formatMinute(start)}, {"end", formatMinute(end)}});
         }
     }
     return out;
