@@ -5,7 +5,8 @@
 //   fraction or exponent (1.0), or {"$real": "nan"|"inf"|"-inf"}; dates as
 //   {"$date": "2026-12-07T08:30:00+01:00"} (ISO 8601 with offset, fractional seconds kept), plus
 //   "$timeZone" (a name or null) and optionally "$format" for a calendar date; data as
-//   {"$data": "<base64>"}; NSNull as {"$null": true}; arrays and dictionaries as themselves, a
+//   {"$data": "<base64>"}; NSNull as {"$null": true}; a raw keyed-archive reference as
+//   {"$uid": n}; arrays and dictionaries as themselves, a
 //   dictionary key that begins with "$" written with one more "$"; a TableElement as
 //   {"$class": "TableElement", "user": ..., ..., "date": ...} with all 18 fields present.
 // Both directions are bounded: at most 64 levels and 100,000 values, so a small archive whose
