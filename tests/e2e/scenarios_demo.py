@@ -14,10 +14,11 @@ SETTINGS = {"status": 1, "warntime": 1, "showremain": 1,
 
 
 def tray_text(record):
-    """The time left as the tray shows it."""
+    """The time left in the tray's "U: hh:mm:ss" form. The record holds 0 minutes and 0 seconds both on a
+    day without an allowance and once the allowance is used up; after a warning it can only be the latter."""
     if record.rmin == -1:
         return "(icon hidden)"
-    if record.rmin == 0 and record.rsec <= 0:
+    if record.rmin == 0 and record.rsec <= 0 and not record.warn:
         used = "U: no limit"
     else:
         used = f"U: {record.rmin // 60:02d}:{record.rmin % 60:02d}:{max(record.rsec, 0):02d}"
@@ -70,11 +71,15 @@ def demo(box):
     say("demo", "kid logs in at the console (session 3).")
     pid = box.start_daemon()
     say("demo", f"horaveld is running as root (pid {pid}); monitoring is off until settings arrive.")
+    box.log.wait_for("data loaded for kid", timeout=10)
     narrator.poll()
 
     settings = [f"{key}={value}" for key, value in SETTINGS.items()]
     say("admin", "# horavelctl settings set " + " ".join(json.dumps(s) if " " in s else s for s in settings))
+    mark = len(box.log.messages())
     box.ctl("settings", "set", *settings)
+    box.log.wait_for("preferences loaded", box.log.wait_for("enabled", mark, timeout=10), timeout=10)
+    narrator.poll()
     path = f"{WORK}/kid-policy.json"
     with open(path, "w", encoding="utf-8") as f:
         json.dump(POLICY, f)
