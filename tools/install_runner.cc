@@ -110,10 +110,12 @@ std::optional<std::string> runWithInput(const std::string& program, std::string_
     while (::waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return program + ": cannot wait for it: " + std::strerror(errno);
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && !writeFailed) return std::nullopt;
     if (WIFSIGNALED(status)) return program + " was killed by signal " + std::to_string(WTERMSIG(status));
-    return program + " failed (exit status " + std::to_string(WEXITSTATUS(status)) +
-           "): nothing was installed";
+    if (WEXITSTATUS(status) != 0) {
+        return program + " failed (exit status " + std::to_string(WEXITSTATUS(status)) + "): nothing was installed";
+    }
+    if (writeFailed) return program + " did not read all of its input";
+    return std::nullopt;
 }
 
 Installer horavelsetInstaller() {
