@@ -36,7 +36,7 @@ std::string asTableElement(std::string archive) {
     return archive;
 }
 
-class InstallTest : public ::testing::Test {
+class HoravelsetTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         registerTableElement();
@@ -49,7 +49,7 @@ protected:
         ClassRegistry::add(coding);
     }
 
-    InstallTest() {
+    HoravelsetTest() {
         config_.homeRoot = dir_.file("home");
         config_.settingsFile = dir_.file("home/.Tovik2.stat");
         config_.pidFile = dir_.file("horavel.pid");
@@ -95,7 +95,7 @@ protected:
     Config config_;
 };
 
-TEST_F(InstallTest, SettingsAreWrittenAndTheStatusChoosesTheSignal) {
+TEST_F(HoravelsetTest, SettingsAreWrittenAndTheStatusChoosesTheSignal) {
     SignalRecorder daemon;
     ASSERT_TRUE(daemon.ready());
     pidFileNames(daemon.pid());
@@ -127,7 +127,7 @@ TEST_F(InstallTest, SettingsAreWrittenAndTheStatusChoosesTheSignal) {
     }
 }
 
-TEST_F(InstallTest, TheSettingsFileIsReadableByAllAndWritableByRootAloneWhateverTheUmask) {
+TEST_F(HoravelsetTest, TheSettingsFileIsReadableByAllAndWritableByRootAloneWhateverTheUmask) {
     for (mode_t mask : {0000, 0022, 0077, 0777}) {
         mode_t previous = ::umask(mask);
         InstallResult r = install(archive(Value(Dictionary{{Value("status"), Value::integer(1)}})), config_);
@@ -139,7 +139,7 @@ TEST_F(InstallTest, TheSettingsFileIsReadableByAllAndWritableByRootAloneWhatever
     }
 }
 
-TEST_F(InstallTest, APolicyGoesToItsFirstRecordsPathWhateverItsUser) {
+TEST_F(HoravelsetTest, APolicyGoesToItsFirstRecordsPathWhateverItsUser) {
     SignalRecorder daemon;
     ASSERT_TRUE(daemon.ready());
     pidFileNames(daemon.pid());
@@ -163,7 +163,7 @@ TEST_F(InstallTest, APolicyGoesToItsFirstRecordsPathWhateverItsUser) {
     EXPECT_EQ(st.st_mode & 07777, 0644u);
 }
 
-TEST_F(InstallTest, CountsAndTheFlagAreRewrittenInTheirOwnKinds) {
+TEST_F(HoravelsetTest, CountsAndTheFlagAreRewrittenInTheirOwnKinds) {
     struct Case {
         Value range, nrange, manset;
         int32_t ranges, netranges;
@@ -206,7 +206,7 @@ TEST_F(InstallTest, CountsAndTheFlagAreRewrittenInTheirOwnKinds) {
     }
 }
 
-TEST_F(InstallTest, ALinkAtTheTargetIsReplacedNotFollowed) {
+TEST_F(HoravelsetTest, ALinkAtTheTargetIsReplacedNotFollowed) {
     std::string victim = dir_.file("victim");
     std::ofstream(victim) << "precious";
     ASSERT_EQ(::symlink(victim.c_str(), config_.settingsFile.c_str()), 0);
@@ -225,7 +225,7 @@ TEST_F(InstallTest, ALinkAtTheTargetIsReplacedNotFollowed) {
     }
 }
 
-TEST_F(InstallTest, InputItCannotInstallWritesNothingSignalsNothingAndFails) {
+TEST_F(HoravelsetTest, InputItCannotInstallWritesNothingSignalsNothingAndFails) {
     SignalRecorder daemon;
     ASSERT_TRUE(daemon.ready());
     pidFileNames(daemon.pid());
@@ -262,7 +262,7 @@ TEST_F(InstallTest, InputItCannotInstallWritesNothingSignalsNothingAndFails) {
     }
 }
 
-TEST_F(InstallTest, AnEmptyListIsNothingToDo) {
+TEST_F(HoravelsetTest, AnEmptyListIsNothingToDo) {
     SignalRecorder daemon;
     ASSERT_TRUE(daemon.ready());
     pidFileNames(daemon.pid());
@@ -273,7 +273,7 @@ TEST_F(InstallTest, AnEmptyListIsNothingToDo) {
     EXPECT_EQ(files(), std::vector<std::string>{});
 }
 
-TEST_F(InstallTest, OnlyAUsablePidIsSignalled) {
+TEST_F(HoravelsetTest, OnlyAUsablePidIsSignalled) {
     struct Case {
         const char* text;
         std::optional<pid_t> pid;
@@ -302,7 +302,7 @@ TEST_F(InstallTest, OnlyAUsablePidIsSignalled) {
     EXPECT_EQ(daemon.received(), std::vector<std::string>{"SIGUSR2"});
 }
 
-TEST_F(InstallTest, StandardInputIsReadToItsEndWithinOneMebibyte) {
+TEST_F(HoravelsetTest, StandardInputIsReadToItsEndWithinOneMebibyte) {
     for (size_t size : {size_t{0}, size_t{100000}, kMaxInstallInput, kMaxInstallInput + 1}) {
         std::string path = dir_.file("input");
         std::ofstream(path, std::ios::binary) << std::string(size, 'x');

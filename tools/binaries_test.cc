@@ -39,7 +39,7 @@ int shell(const std::string& script) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-class BinariesTest : public ::testing::Test {
+class ProgramsTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { registerTableElement(); }
 
@@ -51,7 +51,7 @@ protected:
     TestDir dir_;
 };
 
-TEST_F(BinariesTest, HoravelsetSaysNothingAndFailsOnInputItCannotInstall) {
+TEST_F(ProgramsTest, HoravelsetSaysNothingAndFailsOnInputItCannotInstall) {
     for (const std::string& input : {std::string(), std::string("garbage"), *typedstreamArchive(Value("text"))}) {
         write("in", input);
         std::string t = dir_.path();
@@ -62,7 +62,7 @@ TEST_F(BinariesTest, HoravelsetSaysNothingAndFailsOnInputItCannotInstall) {
     }
 }
 
-TEST_F(BinariesTest, HoravelctlDecodeReportsBadInputOnOneLineWithStatusTwo) {
+TEST_F(ProgramsTest, HoravelctlDecodeReportsBadInputOnOneLineWithStatusTwo) {
     std::string t = dir_.path();
     write("bad", "bplist00 not really");
     EXPECT_EQ(shell(binary("tools/horavelctl") + " decode " + t + "/bad > " + t + "/out 2> " + t + "/err"), 2);
@@ -83,7 +83,7 @@ TEST_F(BinariesTest, HoravelctlDecodeReportsBadInputOnOneLineWithStatusTwo) {
     EXPECT_NE(shell(binary("tools/horavelctl") + " encode " + t + "/good.json 2> /dev/null"), 0);
 }
 
-class NamespaceTest : public BinariesTest {
+class ProgramsInNamespaceTest : public ProgramsTest {
 protected:
     void SetUp() override {
         if (::geteuid() != 0 || shell("unshare -m true 2>/dev/null") != 0) {
@@ -112,7 +112,7 @@ protected:
     }
 };
 
-TEST_F(NamespaceTest, HoravelsetWritesThePolicyAtItsPathAndTheSettingsWithMode0644) {
+TEST_F(ProgramsInNamespaceTest, HoravelsetWritesThePolicyAtItsPathAndTheSettingsWithMode0644) {
     SignalRecorder daemon;
     ASSERT_TRUE(daemon.ready());
     auto record = std::make_shared<TableElement>();
@@ -139,7 +139,7 @@ TEST_F(NamespaceTest, HoravelsetWritesThePolicyAtItsPathAndTheSettingsWithMode06
     EXPECT_EQ(recordAt(*policy.value.array(), 0)->user(), Value("not-kid"));
 }
 
-TEST_F(NamespaceTest, HoravelctlInstallsThroughHoravelsetAndReadsBack) {
+TEST_F(ProgramsInNamespaceTest, HoravelctlInstallsThroughHoravelsetAndReadsBack) {
     SignalRecorder daemon;
     ASSERT_TRUE(daemon.ready());
     write("policy.json", R"({"allowance": {"all": 60}, "ranges": [{"day": "all", "start": "08:00", "end": "20:00"}],

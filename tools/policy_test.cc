@@ -28,7 +28,7 @@ constexpr const char* kExample = R"({
   "script": "/usr/local/sbin/clean-kid"
 })";
 
-class PolicyTest : public ::testing::Test {
+class PolicyFormTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { registerTableElement(); }
 
@@ -39,7 +39,7 @@ protected:
     }
 };
 
-TEST_F(PolicyTest, TheExampleMeansWhatItSays) {
+TEST_F(PolicyFormTest, TheExampleMeansWhatItSays) {
     Policy p = example();
     // Sunday first, as the daemon counts weekdays.
     EXPECT_EQ(p.allowance, (std::array<int32_t, 7>{180, 90, 90, 90, 90, 120, 180}));
@@ -55,7 +55,7 @@ TEST_F(PolicyTest, TheExampleMeansWhatItSays) {
     EXPECT_EQ(p.script, "/usr/local/sbin/clean-kid");
 }
 
-TEST_F(PolicyTest, MalformedPoliciesAreRefusedWithOneClearLine) {
+TEST_F(PolicyFormTest, MalformedPoliciesAreRefusedWithOneClearLine) {
     struct Case {
         const char* json;
         const char* says;
@@ -89,7 +89,7 @@ TEST_F(PolicyTest, MalformedPoliciesAreRefusedWithOneClearLine) {
     }
 }
 
-TEST_F(PolicyTest, RecordsAreLaidOutWhereTheDaemonLooks) {
+TEST_F(PolicyFormTest, RecordsAreLaidOutWhereTheDaemonLooks) {
     Array list = policyToRecords(example(), "kid", "/home/kid/.horavel", {});
     // Limit, 2 time-range pairs (Monday has two ranges), 1 network pair, 2 applications.
     ASSERT_EQ(list.size(), 1u + 4 + 2 + 2);
@@ -123,7 +123,7 @@ TEST_F(PolicyTest, RecordsAreLaidOutWhereTheDaemonLooks) {
     EXPECT_EQ(recordAt(list, 7)->sunday().intValue(), 60);
 }
 
-TEST_F(PolicyTest, TheDaemonsReaderGetsBackTheSameRules) {
+TEST_F(PolicyFormTest, TheDaemonsReaderGetsBackTheSameRules) {
     Policy original = example();
     auto archive = keyedArchive(Value(policyToRecords(original, "kid", "/home/kid/.horavel", {})));
     ASSERT_TRUE(archive);
@@ -141,7 +141,7 @@ TEST_F(PolicyTest, TheDaemonsReaderGetsBackTheSameRules) {
     EXPECT_EQ(again.policy, original);
 }
 
-TEST_F(PolicyTest, ShortOrOddListsAreReadWithoutFault) {
+TEST_F(PolicyFormTest, ShortOrOddListsAreReadWithoutFault) {
     auto limit = std::make_shared<TableElement>();
     limit->setRanges(1000000);
     limit->setNetRanges(-4);
@@ -155,7 +155,7 @@ TEST_F(PolicyTest, ShortOrOddListsAreReadWithoutFault) {
     EXPECT_TRUE(recordsToPolicy(Array{Value(std::shared_ptr<Object>(app))}).error);
 }
 
-class PolicyCommandTest : public PolicyTest {
+class PolicyCommandTest : public PolicyFormTest {
 protected:
     PolicyCommandTest() {
         config_.homeRoot = dir_.path();

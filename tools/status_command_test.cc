@@ -21,9 +21,9 @@ extern char** environ;
 namespace hv {
 namespace {
 
-class StatusTest : public ::testing::Test {
+class StatusCommandTest : public ::testing::Test {
 protected:
-    StatusTest() {
+    StatusCommandTest() {
         config_.settingsFile = dir_.file(".Tovik2.stat");
         config_.pidFile = dir_.file("horavel.pid");
         config_.shmKey = static_cast<key_t>(0x48560000 + (::getpid() & 0xffff));
@@ -42,7 +42,7 @@ protected:
     Config config_;
 };
 
-TEST_F(StatusTest, TheDaemonIsRunningOnlyWhenItsPidIsAliveAndNamedHoraveld) {
+TEST_F(StatusCommandTest, TheDaemonIsRunningOnlyWhenItsPidIsAliveAndNamedHoraveld) {
     EXPECT_FALSE(probeDaemon(config_).running);
     EXPECT_NE(probeDaemon(config_).note.find("no pid file"), std::string::npos);
 
@@ -59,7 +59,7 @@ TEST_F(StatusTest, TheDaemonIsRunningOnlyWhenItsPidIsAliveAndNamedHoraveld) {
     EXPECT_FALSE(probeDaemon(config_, fakeProc(::getpid(), "horaveld")).running);
 }
 
-TEST_F(StatusTest, ARealProcessNamedHoraveldIsFoundInProc) {
+TEST_F(StatusCommandTest, ARealProcessNamedHoraveldIsFoundInProc) {
     std::string copy = dir_.file("horaveld");
     std::filesystem::copy_file("/bin/sleep", copy);
     ::chmod(copy.c_str(), 0755);
@@ -78,7 +78,7 @@ TEST_F(StatusTest, ARealProcessNamedHoraveldIsFoundInProc) {
     EXPECT_NE(gone.note.find("is gone"), std::string::npos) << gone.note;
 }
 
-TEST_F(StatusTest, TheChannelIsReadWithoutBeingCreated) {
+TEST_F(StatusCommandTest, TheChannelIsReadWithoutBeingCreated) {
     EXPECT_FALSE(readChannel(config_.shmKey));
     int id = ::shmget(config_.shmKey, 1024, IPC_CREAT | IPC_EXCL | 0600);
     ASSERT_GE(id, 0) << std::strerror(errno);
@@ -94,7 +94,7 @@ TEST_F(StatusTest, TheChannelIsReadWithoutBeingCreated) {
     EXPECT_FALSE(readChannel(config_.shmKey));
 }
 
-TEST_F(StatusTest, ChannelWordsAreDescribedAsTheDisplayShowsThem) {
+TEST_F(StatusCommandTest, ChannelWordsAreDescribedAsTheDisplayShowsThem) {
     struct Case {
         std::array<int32_t, 4> words;
         const char* says;
@@ -109,7 +109,7 @@ TEST_F(StatusTest, ChannelWordsAreDescribedAsTheDisplayShowsThem) {
     }
 }
 
-TEST_F(StatusTest, StatusReportsEveryPart) {
+TEST_F(StatusCommandTest, StatusReportsEveryPart) {
     std::ofstream(config_.settingsFile) << R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict><key>status</key><integer>1</integer></dict></plist>
 )";
