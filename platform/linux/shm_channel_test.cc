@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <semaphore.h>
+#include <signal.h>
 #include <sys/shm.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -125,6 +126,35 @@ TEST_F(ShmChannelTest, ExistingSemaphoreKeepsItsCount) {
     ASSERT_NE(channel, nullptr);
     EXPECT_FALSE(channel->tryLock());
     sem_close(stale);
+}
+
+// Any account can write the semaphore's file, and so cut it short under the daemon's mapping.
+TEST_F(ShmChannelTest, SemaphoreFileCutShortFailsTheLockInsteadOfKillingTheProcess) {
+    struct sigaction before {};
+    ASSERT_EQ(sigaction(SIGBUS, nullptr, &before), 0);
+    auto channel = openShmChannel(key, 1024, name);
+    ASSERT_NE(channel, nullptr);
+    ASSERT_TRUE(channel->tryLock());
+    ASSERT_EQ(truncate(("/dev/shm/sem." + name).c_str(), 0), 0);
+    channel->unlock();
+    EXPECT_FALSE(channel->tryLock());
+    // Grown back, the file holds a fresh page, but the channel stays shut rather than trust it.
+    ASSERT_EQ(truncate(("/dev/shm/sem." + name).c_str(), 4096), 0);
+    EXPECT_FALSE(channel->tryLock());
+    channel->write({1, 2, 3, 4});  // the segment itself is unaffected
+    struct sigaction after {};
+    ASSERT_EQ(sigaction(SIGBUS, nullptr, &after), 0);
+    EXPECT_EQ(after.sa_handler, before.sa_handler);  // faults elsewhere keep their usual outcome
+}
+
+TEST_F(ShmChannelTest, SemaphoreFileEmptyBeforeTheDaemonStartsIsNeverTrusted) {
+    const std::string path = "/dev/shm/sem." + name;
+    const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0666);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    // Refusing it outright or treating it as held are both sound; touching it is not.
+    auto channel = openShmChannel(key, 1024, name);
+    EXPECT_TRUE(channel == nullptr || !channel->tryLock());
 }
 
 TEST_F(ShmChannelTest, FailureLeavesNothingBehind) {
