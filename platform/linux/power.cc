@@ -63,6 +63,10 @@ bool LogindPower::takeLock() {
 
 int LogindPower::onPrepareForSleep(sd_bus_message* message, void* self, sd_bus_error*) {
     auto* power = static_cast<LogindPower*>(self);
+    // logind broadcasts PrepareForSleep, and the bus hands us broadcasts only from the owner of
+    // logind's name. A signal addressed to us alone can come from any account on the bus: a
+    // forged "will sleep" would drop the lock so that a real sleep goes unrecorded.
+    if (sd_bus_message_get_destination(message) != nullptr) return 0;
     int start = 0;
     if (sd_bus_message_read(message, "b", &start) < 0) return 0;
     if (start) {

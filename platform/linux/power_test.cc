@@ -145,6 +145,33 @@ class PrivateBus {
         return held;
     }
 
+    // The unique bus name of the last client that asked the fake for a lock; "" when none.
+    std::string lastInhibitor() {
+        std::string name;
+        sd_bus_message* reply = nullptr;
+        if (sd_bus_call_method(client_, "org.freedesktop.login1", "/org/freedesktop/login1",
+                               "org.horavel.Test", "Inhibitors", nullptr, &reply, "") >= 0 &&
+            sd_bus_message_enter_container(reply, 'a', "s") >= 0) {
+            const char* each = nullptr;
+            while (sd_bus_message_read(reply, "s", &each) > 0) name = each;
+        }
+        sd_bus_message_unref(reply);
+        return name;
+    }
+
+    // Sends PrepareForSleep from the test's own connection, not logind's, straight to
+    // `destination`: what any local account can do on the system bus.
+    void forge(const std::string& destination, bool start) {
+        sd_bus_message* signal = nullptr;
+        ASSERT_GE(sd_bus_message_new_signal(client_, &signal, "/org/freedesktop/login1",
+                                            "org.freedesktop.login1.Manager", "PrepareForSleep"),
+                  0);
+        EXPECT_GE(sd_bus_message_set_destination(signal, destination.c_str()), 0);
+        EXPECT_GE(sd_bus_message_append(signal, "b", start), 0);
+        EXPECT_GE(sd_bus_send(client_, signal, nullptr), 0);
+        sd_bus_message_unref(signal);
+    }
+
     std::vector<std::string> requests() {
         std::vector<std::string> out;
         sd_bus_message* reply = nullptr;
@@ -233,6 +260,35 @@ TEST(LogindPower, HoldsTheDelayLockAndReleasesItForSleepAndRetakesItOnWake) {
 
     connected.reset();
     EXPECT_EQ(bus.heldLocks(), 0u);
+}
+
+// Any account may send a signal addressed to the daemon alone. A forged "will sleep" would make the
+// daemon drop its lock, so that a real sleep no longer waits for it to be recorded, and a forged
+// "wake" would time a sleep that never happened; only logind's broadcasts count.
+TEST(LogindPower, IgnoresPrepareForSleepAddressedToItByAnotherClient) {
+    if (!toolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
+    PrivateBus bus;
+    ASSERT_FALSE(bus.address().empty());
+    ASSERT_TRUE(bus.startLogind());
+    Event event = newEvent();
+    ASSERT_TRUE(event);
+
+    std::vector<PowerEvent> seen;
+    auto power = LogindPower::connect(event.get(), bus.address(),
+                                      [&](PowerEvent e) { seen.push_back(e); });
+    ASSERT_TRUE(power);
+    const std::string daemon = bus.lastInhibitor();
+    ASSERT_FALSE(daemon.empty());
+
+    // The bus delivers one sender's messages in the order sent, so logind's broadcast, asked
+    // for after the forgeries, arrives after them.
+    bus.forge(daemon, true);
+    bus.forge(daemon, false);
+    bus.emit(false);
+    ASSERT_TRUE(runUntil(event.get(), [&] { return !seen.empty(); }));
+    EXPECT_EQ(seen, std::vector<PowerEvent>{PowerEvent::HasPoweredOn});
+    EXPECT_TRUE(power->holdsLock());
+    EXPECT_EQ(bus.heldLocks(), 1u);
 }
 
 TEST(LogindPower, FailsWithoutABusOrWithoutLogind) {

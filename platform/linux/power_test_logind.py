@@ -23,10 +23,12 @@ class Manager(dbus.service.Object):
         super().__init__(bus, "/org/freedesktop/login1")
         self.locks = []
         self.requests = []
+        self.inhibitors = []
 
-    @dbus.service.method(MANAGER, in_signature="ssss", out_signature="h")
-    def Inhibit(self, what, who, why, mode):
+    @dbus.service.method(MANAGER, in_signature="ssss", out_signature="h", sender_keyword="sender")
+    def Inhibit(self, what, who, why, mode, sender=None):
         self.requests.append((str(what), str(who), str(why), str(mode)))
+        self.inhibitors.append(str(sender))
         read_end, write_end = os.pipe()
         self.locks.append(read_end)
         lock = dbus.types.UnixFd(write_end)
@@ -54,6 +56,11 @@ class Manager(dbus.service.Object):
     @dbus.service.method(CONTROL, out_signature="a(ssss)")
     def Requests(self):
         return self.requests
+
+    @dbus.service.method(CONTROL, out_signature="as")
+    def Inhibitors(self):
+        """The unique bus names of the clients that asked for locks, in order."""
+        return self.inhibitors
 
 
 def main():
