@@ -111,6 +111,9 @@ int sendEvent(int event, const Config& config) {
     if (!file.bytes) return 0;
     auto pid = parsePid(*file.bytes);
     if (!pid) return 0;
+    // SIGHUP and SIGUSR1/2 end a process that does not handle them: only the daemon gets them.
+    ReadResult comm = readRegularFile("/proc/" + std::to_string(*pid) + "/comm", kMaxPidFile);
+    if (!comm.bytes || *comm.bytes != config.daemonName + "\n") return 0;
     // A stale pid naming no process is not an error: the daemon reads the file when it starts.
     if (::kill(*pid, signo) != 0) return 0;
     return signo;

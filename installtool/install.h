@@ -27,7 +27,8 @@ std::optional<pid_t> parsePid(std::string_view text);
 
 // Sends the daemon the signal for `event`: 0 SIGUSR2, 1 SIGUSR1, 2 SIGHUP, any other value
 // nothing. The pid comes from config.pidFile, read without following a link; a missing,
-// unreadable or unusable pid file sends nothing. Returns the signal sent, or 0.
+// unreadable or unusable pid file sends nothing, and so does a pid whose process is not named
+// config.daemonName (a stale file whose pid was reused). Returns the signal sent, or 0.
 int sendEvent(int event, const Config& config);
 
 enum class InstallOutcome {

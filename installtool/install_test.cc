@@ -296,6 +296,13 @@ TEST_F(HoravelsetTest, OnlyAUsablePidIsSignalled) {
     EXPECT_EQ(sendEvent(1, config_), 0);
     EXPECT_EQ(daemon.received(), std::vector<std::string>{});
 
+    // A live process that is not the daemon (the pid of a daemon that died, reused).
+    SignalRecorder stranger("editor");
+    ASSERT_TRUE(stranger.ready());
+    pidFileNames(stranger.pid());
+    EXPECT_EQ(sendEvent(2, config_), 0);
+    EXPECT_EQ(stranger.received(), std::vector<std::string>{});
+
     pidFileNames(daemon.pid());
     EXPECT_EQ(sendEvent(7, config_), 0);
     EXPECT_EQ(sendEvent(0, config_), SIGUSR2);

@@ -1,7 +1,8 @@
 #pragma once
 
 // Test support: SignalRecorder, a real process standing in for the daemon, that reports each
-// SIGHUP, SIGUSR1 and SIGUSR2 it receives.
+// SIGHUP, SIGUSR1 and SIGUSR2 it receives. It takes the command name `name` (the daemon's by
+// default), as /proc/PID/comm shows it.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,7 +20,7 @@ namespace hv {
 
 class SignalRecorder {
 public:
-    SignalRecorder() {
+    explicit SignalRecorder(const std::string& name = "horaveld") {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_t actions;
@@ -28,15 +29,16 @@ public:
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         // The signals stay blocked and are taken one at a time, lowest number first, so no
         // handler can overtake another.
-        const char* script =
+        const std::string script =
             "import signal, sys\n"
+            "open('/proc/self/comm', 'w').write('" + name + "')\n"
             "wanted = {signal.SIGHUP, signal.SIGUSR1, signal.SIGUSR2, signal.SIGWINCH}\n"
             "signal.pthread_sigmask(signal.SIG_BLOCK, wanted)\n"
             "sys.stdout.write('ready\\n'); sys.stdout.flush()\n"
             "while True:\n"
             "    n = signal.sigwaitinfo(wanted).si_signo\n"
             "    sys.stdout.write(signal.Signals(n).name + '\\n'); sys.stdout.flush()\n";
-        char* argv[] = {const_cast<char*>("python3"), const_cast<char*>("-c"), const_cast<char*>(script), nullptr};
+        char* argv[] = {const_cast<char*>("python3"), const_cast<char*>("-c"), const_cast<char*>(script.c_str()), nullptr};
         if (posix_spawnp(&pid_, "python3", &actions, nullptr, argv, environ) != 0) pid_ = 0;
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);

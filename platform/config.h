@@ -17,6 +17,9 @@ struct Config {
     std::string logFile = "/var/log/hvl.log";
     key_t shmKey = 1500;
     std::string semaphoreName = "1500";
+    // The daemon's command name as /proc/PID/comm shows it: a pid file left by a daemon that died
+    // may name an unrelated process by now, and that one is never signalled.
+    std::string daemonName = "horaveld";
     // Per-user runtime directories: a console user's session bus is "<runtimeRoot>/<uid>/bus".
     std::string runtimeRoot = "/run/user";
     // The system bus, where logind answers.
