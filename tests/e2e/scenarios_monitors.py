@@ -10,7 +10,7 @@ import time
 
 from policies import policy
 from registry import scenario
-from sandbox import (INTERFACE, INTERFACE_ADDRESS, KID, WORK, check, hhmm, hold, interface_flags,
+from sandbox import (INTERFACE, INTERFACE_ADDRESS, KID, PYTHON, WORK, check, hhmm, hold, interface_flags,
                      minute_of_day, read_channel, wait_until)
 from scenarios_daemon import new_user_line
 
@@ -132,7 +132,28 @@ def app_limit(box):
     check(box.notices() == [], f"no application warning was due, yet: {box.notices()}")
 
 
-@scenario(seconds=35)
+# Sent by the child both as a broadcast and addressed to each of the daemon's connections (a signal with
+# a destination reaches it whatever its match rules say).
+FORGED_SLEEP = """
+import sys, dbus, dbus.lowlevel
+bus = dbus.SystemBus()
+driver = dbus.Interface(bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus"), "org.freedesktop.DBus")
+daemon = [n for n in driver.ListNames() if n.startswith(":")
+          and driver.GetConnectionUnixProcessID(n) == int(sys.argv[1])]
+assert daemon, "the daemon has no connection on the system bus"
+for destination in [None] + daemon:
+    for start in (True, False):
+        signal = dbus.lowlevel.SignalMessage("/org/freedesktop/login1", "org.freedesktop.login1.Manager",
+                                             "PrepareForSleep")
+        if destination:
+            signal.set_destination(destination)
+        signal.append(start, signature="b")
+        bus.send_message(signal)
+bus.flush()
+"""
+
+
+@scenario(seconds=40)
 def sleep_wake(box):
     """logind's PrepareForSleep: the delay lock is released for the sleep and taken again on wake, "sleep"
     and "wake up" are logged, and with "tracksleep" the time asleep is charged to the seconds counter."""
@@ -148,7 +169,13 @@ def sleep_wake(box):
     seen = wait_until(lambda: (r := read_channel()) and r.rsec > 0 and r, 12, "a counted tick")
     check(seen.rsec % 5 == 0, f"ticks count 5 s each, the record reads {seen}")
 
+    # The child can put a signal of the same name on the system bus; only logind's own counts.
     mark = len(log.messages())
+    forged = subprocess.run([PYTHON, "-c", FORGED_SLEEP, str(box.daemon_pid)], user=KID.uid, group=KID.gid, extra_groups=[],
+                            env=box.env(KID), capture_output=True, text=True, timeout=20)
+    check(forged.returncode == 0, f"the child could not send its signal: {forged.stderr}")
+    hold(lambda: log.find("sleep", mark) is None, 6, "a PrepareForSleep sent by the child was taken as a sleep")
+
     box.emit_prepare_for_sleep(True)
     slept = log.wait_for("sleep", mark, timeout=10)
     wait_until(lambda: {"event": "released", "lock": 1} in box.logind_records(), 10,
