@@ -66,10 +66,16 @@ public:
     // the policy file of `name`. Nothing is written when `name` is absent or the index is out of
     // range.
     void updateUser(const std::optional<std::string>& name, int32_t index);
+    // The two halves of updateUser: countMinute adds the minute and the stamp in memory (false
+    // when the index is out of range); saveUserList writes the whole list to the policy file of
+    // `name` (nothing when `name` is absent or not a plain account name).
+    bool countMinute(int32_t index);
+    void saveUserList(const std::optional<std::string>& name);
 
     // The 5-second tick.
     void userMonitor();
-    // Midnight: every record's stored usage starts afresh.
+    // Midnight: every record's stored usage starts afresh (reset, then counted as one minute
+    // stamped now), and the list is saved once.
     void clearToday();
 
     // Expands a template into `message`: "%u" "%a" "%w" "%m" "%l" "%sr" "%er", first occurrence
@@ -172,6 +178,10 @@ public:
     std::optional<CalendarDate> sleepStart;
     std::optional<CalendarDate> sleepEnd;
     bool wasSleeping = false;
+    // The user whose policy was loaded when the last sleep began: the sleep is charged to that
+    // user only, never to whoever logs in after a sleep at the login screen or in another
+    // account's session.
+    std::optional<std::string> sleepUser;
     // Whether power events could be registered.
     bool powerRegistered = false;
     // Whether the loaded policy file was one only root could have written (owned by root, not

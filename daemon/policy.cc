@@ -85,22 +85,31 @@ void Monitor::loadUserData() {
 }
 
 void Monitor::updateUser(const std::optional<std::string>& name, int32_t index) {
+    if (countMinute(index)) {
+        saveUserList(name);
+    }
+}
+
+bool Monitor::countMinute(int32_t index) {
     if (index < 0 || static_cast<size_t>(index) >= userlist.size()) {
-        return;
+        return false;
     }
     const std::shared_ptr<TableElement> record = recordAt(userlist, static_cast<size_t>(index));
     if (record == nullptr) {
-        return;
+        return false;
     }
     // The stored count is a 32-bit signed number; adding one wraps as it does there.
     const uint32_t usage = static_cast<uint32_t>(record->usage().intValue()) + 1u;
     record->setUsage(Value::integer(static_cast<int32_t>(usage), 'i'));
     record->setDate(calendarDate().toValue());
+    return true;
+}
 
+void Monitor::saveUserList(const std::optional<std::string>& name) {
     if (!name || !usableName(*name)) {
         return;
     }
-    // A failed save is not reported: the record keeps its new values in memory and the next
+    // A failed save is not reported: the records keep their new values in memory and the next
     // counted minute writes them again.
     if (std::optional<std::string> bytes = keyedArchive(Value(userlist))) {
         const mode_t mode = policyFile ? (policyFile->mode & kKeptPolicyBits) : mode_t{0644};

@@ -7,6 +7,7 @@ void Monitor::sleepNotification(PowerEvent event) {
     switch (event) {
         case PowerEvent::WillSleep:
             sleepStart = calendarDate();
+            sleepUser = user;
             system.allowPowerChange();
             logIt("sleep");
             break;

@@ -136,6 +136,79 @@ TEST_F(PowerTest, AWakeBeforeItsStartChargesNothing) {
     EXPECT_EQ(storedUsage(), 0);
 }
 
+// Logging out and in again reloads the usage from the policy file: a charge kept only in memory
+// would be gone before the next counted minute saved it.
+TEST_F(PowerTest, TheChargeIsSavedAtOnceAndOutlivesALogoutAndLogin) {
+    Monitor& m = running(1);
+    sleepFor(2 * 3600 + 30);
+    tick();
+    ASSERT_EQ(m.umin, 120u);
+    const auto saved = savedPolicy();
+    ASSERT_FALSE(saved.empty());
+    EXPECT_EQ(saved[0]->usage().intValue(), 120);
+
+    sys.logout();
+    tick();
+    sys.login("kid");
+    tick();
+    EXPECT_EQ(m.umin, 120u);
+    EXPECT_EQ(storedUsage(), 120);
+}
+
+struct ForeignSleepCase {
+    const char* name;
+    std::optional<std::string> asleepWith;  // at the console while the computer slept
+};
+
+void PrintTo(const ForeignSleepCase& c, std::ostream* os) { *os << c.name; }
+
+class ForeignSleep : public PowerTest, public ::testing::WithParamInterface<ForeignSleepCase> {};
+
+// A night asleep at the login screen, or in the parent's session, is nobody's use of the child's
+// allowance: the child logging in after it starts from the stored count.
+TEST_P(ForeignSleep, IsNotChargedToTheNextUser) {
+    const ForeignSleepCase& c = GetParam();
+    plantPolicy(listOf({limitRecord(600, 0, sunday(9, 0))}));
+    plantPolicy(listOf({limitRecord(0, 0, sunday(9, 0))}), "parent");
+    plantRunningSettings({{"tracksleep", Value::integer(1)}});
+    if (c.asleepWith) sys.login(*c.asleepWith);
+    Monitor& m = start();
+    tick();
+    tick();
+    sleepFor(8 * 3600);
+
+    sys.login("kid");
+    tick();
+    EXPECT_EQ(m.user, std::optional<std::string>("kid"));
+    EXPECT_EQ(m.umin, 0u);
+    EXPECT_EQ(storedUsage(), 0);
+    EXPECT_FALSE(m.wasSleeping);
+    tick();
+    EXPECT_EQ(m.umin, 0u);
+    EXPECT_EQ(m.uminsec, 5u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, ForeignSleep,
+                         ::testing::Values(ForeignSleepCase{"loginScreen", std::nullopt},
+                                           ForeignSleepCase{"parentsSession", "parent"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The child's own session, locked to a greeter at the wake, is still charged once it is back.
+TEST_F(PowerTest, ASleepInTheChildsSessionIsChargedAfterAGreeter) {
+    Monitor& m = running(1);
+    ASSERT_TRUE(sys.firePower(PowerEvent::WillSleep));
+    sys.setTime(sys.now() + 630);
+    sys.logout();
+    ASSERT_TRUE(sys.firePower(PowerEvent::HasPoweredOn));
+    tick();
+    EXPECT_TRUE(m.wasSleeping);
+    sys.login("kid");
+    tick();
+    EXPECT_EQ(m.umin, 10u);
+    EXPECT_EQ(m.uminsec, 30u);
+    EXPECT_FALSE(m.wasSleeping);
+}
+
 struct WatchCase {
     const char* name;
     bool enable;

@@ -10,6 +10,12 @@ namespace {
 
 // Whether two moments fall on the same local calendar day (year, month and day).
 bool sameLocalDay(double a, double b) {
+    // The stamp comes from the policy file and may be any number at all; one that no calendar
+    // day holds matches no day.
+    constexpr double kFarthest = 1e15;
+    if (!(std::fabs(a) < kFarthest) || !(std::fabs(b) < kFarthest)) {
+        return false;
+    }
     const time_t ta = static_cast<time_t>(std::floor(a));
     const time_t tb = static_cast<time_t>(std::floor(b));
     struct tm la = {}, lb = {};
@@ -48,6 +54,9 @@ void Monitor::userMonitor() {
 
     // The list is walked as it stands now; the records themselves are shared with `userlist`.
     const Array list = userlist;
+    // The midnight reset leaves the same state however often it runs within one tick, so a
+    // list with many limit records runs it once rather than once per record.
+    bool clearedThisTick = false;
     for (size_t i = 0; i < list.size(); ++i) {
         const std::shared_ptr<TableElement> record = recordAt(list, i);
         if (record == nullptr) {
@@ -58,8 +67,9 @@ void Monitor::userMonitor() {
             continue;
         }
 
-        if (now.hourOfDay() == 0 && now.minuteOfHour() == 0) {
+        if (now.hourOfDay() == 0 && now.minuteOfHour() == 0 && !clearedThisTick) {
             clearToday();
+            clearedThisTick = true;
         }
 
         if (switched) {
@@ -85,15 +95,20 @@ void Monitor::userMonitor() {
 
         if (tracksleep != 0 && wasSleeping) {
             // A wake without a recorded sleep, or one that ends before it began (the clock
-            // was set back), charges nothing.
-            if (sleepStart && sleepEnd) {
+            // was set back), charges nothing; nor does a sleep that began while another
+            // account's policy (or nobody's) was loaded.
+            if (sleepStart && sleepEnd && sleepUser == user) {
                 const double interval = sleepEnd->timeIntervalSinceDate(*sleepStart);
                 if (interval >= 0) {
                     const uint64_t seconds = static_cast<uint64_t>(interval);
                     const uint64_t minutes = seconds / 60;
                     umin += static_cast<uint32_t>(minutes);
                     uminsec = static_cast<uint32_t>(seconds - minutes * 60);
-                    record->setUsage(Value::integer(static_cast<int32_t>(umin), 'i'));
+                    // Stored at once: a charge held only in memory would be lost to a logout
+                    // and login within the minute. The save adds one minute, so it is given
+                    // one less.
+                    record->setUsage(Value::integer(static_cast<int32_t>(umin - 1), 'i'));
+                    updateUser(user, indexOfRecord(userlist, record.get()));
                 }
             }
             wasSleeping = false;
@@ -171,14 +186,18 @@ void Monitor::userMonitor() {
 
 void Monitor::clearToday() {
     // Every record starts the day with its usage reset and then counted as one minute, stamped
-    // now. The list is saved to the file it was loaded from: a record's own name (an
+    // now. The list is saved once, to the file it was loaded from: a record's own name (an
     // application's, or any name the child's file puts there) never chooses which account's
-    // policy file is written.
+    // policy file is written, and a long list costs one write rather than one per record.
+    bool counted = false;
     for (size_t i = 0; i < userlist.size(); ++i) {
         if (const std::shared_ptr<TableElement> record = recordAt(userlist, i)) {
             record->setUsage(Value::integer(0, 'i'));
-            updateUser(user, static_cast<int32_t>(i));
+            counted = countMinute(static_cast<int32_t>(i)) || counted;
         }
+    }
+    if (counted) {
+        saveUserList(user);
     }
 }
 

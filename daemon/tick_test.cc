@@ -1,4 +1,5 @@
 #include <csignal>
+#include <limits>
 
 #include "daemon/monitor_fixture.h"
 #include "daemon/startup.h"
@@ -126,6 +127,8 @@ TEST_F(TickTest, StoredUsageCountsOnlyWhenStampedToday) {
         {"same day of the previous month", utc(kYear, kMonth - 1, kDay, 10, 0), 0},
         {"same day of the previous year", utc(kYear - 1, kMonth, kDay, 10, 0), 0},
         {"never stamped", std::nullopt, 0},
+        {"stamped with a number no calendar holds", std::numeric_limits<double>::quiet_NaN(), 0},
+        {"stamped beyond any calendar", 1e300, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -176,6 +179,35 @@ TEST_F(TickTest, MidnightResetLeavesEveryRecordAtOneAndKeepsTheCountInMemory) {
     EXPECT_EQ(saved[0]->usage().intValue(), 1);
     EXPECT_EQ(saved[1]->usage().intValue(), 1);
     EXPECT_FALSE(sys.fileExists(policyPath("bob")));
+}
+
+// The child writes its own policy file and may fill it with records; the reset at midnight must
+// not cost one save per record, let alone one per record for every limit record.
+TEST_F(TickTest, MidnightResetSavesTheListOncePerTick) {
+    sys.setTime(utc(kYear, kMonth, kDay, 23, 59, 58));
+    plantRunningSettings();
+    std::vector<std::shared_ptr<TableElement>> records;
+    for (int i = 0; i < 3; ++i) {
+        records.push_back(limitRecord(600, 40, sys.now()));
+        for (int j = 0; j < 20; ++j) {
+            auto app = std::make_shared<TableElement>();
+            app->setMmode("App");
+            app->setUser("kid");
+            records.push_back(app);
+        }
+    }
+    plantPolicy(listOf(records));
+    sys.login("kid");
+    start();
+    tick();  // 00:00:03: the reset runs before the first-tick steps
+    EXPECT_EQ(sys.atomicWrites.size(), 1u);
+    tick();
+    EXPECT_EQ(sys.atomicWrites.size(), 2u);
+    const auto saved = savedPolicy();
+    ASSERT_EQ(saved.size(), records.size());
+    for (const auto& record : saved) {
+        EXPECT_EQ(record->usage().intValue(), 1);
+    }
 }
 
 TEST_F(TickTest, NobodyAtTheConsoleReloadsEveryTickAndPublishesNothing) {
@@ -256,6 +288,7 @@ TEST_F(TickTest, SleepIsChargedAsWholeMinutesAndSecondsWhenTracked) {
         tick();
         monitor->sleepStart.reset();
         if (c.recordStart) monitor->sleepStart = CalendarDate(sys.now());
+        monitor->sleepUser = "kid";
         monitor->sleepEnd = CalendarDate(sys.now() + c.asleep);
         monitor->wasSleeping = true;
         tick();
@@ -272,6 +305,7 @@ TEST_F(TickTest, UntrackedSleepStaysPendingUntilTrackingIsOn) {
     start();
     tick();
     monitor->sleepStart = CalendarDate(sys.now());
+    monitor->sleepUser = "kid";
     monitor->sleepEnd = CalendarDate(sys.now() + 600);
     monitor->wasSleeping = true;
     tick();
