@@ -1,13 +1,15 @@
-"""The child owns its home directory and so its policy file: whatever it puts there must leave the daemon
-running, must never be read or written through a link, and must never hang a tick."""
+"""What a child can reach, it may attack. It owns its home directory and so its policy file: whatever it
+puts there must leave the daemon running, must never be read or written through a link, and must never
+hang a tick. It can also open the remaining-time channel's semaphore, which every account may use."""
 
 import json
 import os
 import signal
+import subprocess
 
 from policies import policy
 from registry import scenario
-from sandbox import KID, WORK, check, hold, wait_until
+from sandbox import KID, PYTHON, WORK, check, hold, read_channel, wait_until
 from scenarios_daemon import new_user_line
 
 ANY_NEW_USER = r"new user : kid - .*"
@@ -109,3 +111,51 @@ def policy_link_swap(box):
 
     wait_until(saved_minute, 80, "the counted minute to be saved over the link")
     check(fingerprint(target) == before, "the daemon wrote through the child's link into a root file")
+
+
+# Takes the channel's semaphore as the child and keeps it until its standard input closes.
+HOLD_SEMAPHORE = """
+import ctypes, sys
+libc = ctypes.CDLL(None, use_errno=True)
+libc.sem_open.restype = ctypes.c_void_p
+libc.sem_open.argtypes = [ctypes.c_char_p, ctypes.c_int]
+libc.sem_wait.argtypes = libc.sem_post.argtypes = [ctypes.c_void_p]
+semaphore = libc.sem_open(b"1500", 0)
+assert semaphore, "cannot open the semaphore"
+assert libc.sem_wait(semaphore) == 0
+print("held", flush=True)
+sys.stdin.read()
+libc.sem_post(semaphore)
+"""
+
+
+@scenario(seconds=50)
+def hostile_channel(box):
+    """The semaphore and its file are open to every account: the child holding the semaphore only
+    delays the record, and the child cutting the semaphore file short does not stop the daemon."""
+    box.set_settings(status=1, showremain=1)
+    box.install_policy(policy(KID, allowance=30, used=4))
+    box.login(KID, "3")
+    box.start_daemon()
+    log = box.log
+    log.wait_for(new_user_line("kid", 0, 30, 4), timeout=20)
+    wait_until(lambda: read_channel() not in (None, (0, 0, 0, 0)), 10, "the first record")
+
+    holder = subprocess.Popen([PYTHON, "-c", HOLD_SEMAPHORE], user=KID.uid, group=KID.gid, extra_groups=[],
+                              env=box.env(KID), stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+    check(holder.stdout.readline().strip() == "held", "the child could not take the semaphore")
+    held = read_channel()
+    hold(lambda: read_channel() == held and box.daemon_alive(), 11,
+         "the record changed, or the daemon stopped, while the child held the semaphore")
+    holder.stdin.close()
+    check(holder.wait(timeout=10) == 0, "the child's semaphore holder failed")
+    wait_until(lambda: read_channel() != held, 12, "the record to move once the semaphore is free")
+
+    cut = subprocess.run([PYTHON, "-c", "import os; os.truncate('/dev/shm/sem.1500', 0)"], user=KID.uid,
+                         group=KID.gid, extra_groups=[], env=box.env(KID), capture_output=True, text=True)
+    check(cut.returncode == 0, f"the child could not cut the semaphore file: {cut.stderr}")
+    hold(box.daemon_alive, 12, "the daemon died after the child cut the semaphore file short")
+    mark = len(log.messages())
+    box.signal_daemon(signal.SIGHUP)
+    log.wait_for(new_user_line("kid", 0, 30, 4), mark, timeout=15)
+    check(box.daemon_alive(), "the daemon died after the child cut the semaphore file short")
