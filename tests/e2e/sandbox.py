@@ -294,10 +294,14 @@ class Sandbox:
 
     @staticmethod
     def _accounts(users):
+        """Private copies of passwd and group with the test accounts. Host entries with the same names or
+        ids are left out of the copies, so names and ids map one to one inside."""
         names = {u.name for u in users}
+        ids = {str(u.uid) for u in users}
         for table, entry in (("passwd", "{n}:x:{u}:{u}:{n}:/home/{n}:/bin/sh"), ("group", "{n}:x:{u}:")):
             with open(f"/etc/{table}", encoding="utf-8") as f:
-                lines = [line for line in f.read().splitlines() if line.split(":", 1)[0] not in names]
+                lines = [line for line in f.read().splitlines()
+                         if line.split(":")[0] not in names and (line.split(":") + ["", "", ""])[2] not in ids]
             lines += [entry.format(n=u.name, u=u.uid) for u in users]
             copy = f"{WORK}/{table}"
             with open(copy, "w", encoding="utf-8") as f:
