@@ -1,6 +1,6 @@
 #pragma once
 
-// A physical walk of a directory tree with fts(3): links are entries of their own, never followed,
+// A physical walk of a directory tree: links are entries of their own, never followed,
 // so no link can make the walk loop or count anything twice.
 
 #include <cstdint>

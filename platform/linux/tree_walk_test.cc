@@ -1,7 +1,9 @@
 #include "platform/linux/tree_walk.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace hv {
 namespace {
@@ -163,6 +166,83 @@ TEST(TreeWalk, FailsForARootThatIsMissingOrNotADirectory) {
         EXPECT_FALSE(ok);
         EXPECT_TRUE(seen.empty());
     }
+}
+
+// Empties the directory open at `fd`, however deep: std::filesystem cannot name the paths.
+void removeBelow(int fd) {
+    std::vector<std::string> names;
+    if (DIR* dir = ::fdopendir(::dup(fd))) {
+        while (const dirent* e = ::readdir(dir)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        ::closedir(dir);
+    }
+    for (const std::string& name : names) {
+        if (::unlinkat(fd, name.c_str(), 0) == 0) continue;
+        const int sub = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        if (sub < 0) continue;
+        removeBelow(sub);
+        ::close(sub);
+        ::unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+    }
+}
+
+void fileAt(int dir, const char* name, off_t size) {
+    const int fd = ::openat(dir, name, O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, size), 0);
+    ::close(fd);
+}
+
+// A child can nest directories until their paths are longer than any one call accepts (PATH_MAX)
+// or than a 16-bit path length holds, and hide files down there from the quota; every level still
+// counts, and the walk holds only a few descriptors open, however deep it goes.
+TEST(TreeWalk, CountsEverythingBelowPathsTooLongToName) {
+    TempTree tree;
+    tree.file("top", 1);
+    constexpr int kLevels = 700;
+    const std::string name(100, 'd');
+    int fd = ::open(tree.root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const int rootFd = ::dup(fd);
+    for (int level = 1; level <= kLevels; ++level) {
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+        if (level == 5) fileAt(fd, "shallow", 7);
+        if (level == 40) fileAt(fd, "middle", 300);
+    }
+    fileAt(fd, "bottom", 12345);
+    ::close(fd);
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = 128;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::map<std::string, uint64_t> files;
+    int directories = 0;
+    size_t longest = 0;
+    const bool ok = walkTree(tree.root().string(), [&](const TreeEntry& e) {
+        longest = std::max(longest, e.path.size());
+        if (e.directory) {
+            ++directories;
+        } else {
+            files[std::string(e.path.substr(e.path.rfind('/') + 1))] = e.size;
+        }
+    });
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    removeBelow(rootFd);
+    ::close(rootFd);
+
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(directories, kLevels);
+    EXPECT_EQ(files, (std::map<std::string, uint64_t>{
+                         {"top", 1}, {"shallow", 7}, {"middle", 300}, {"bottom", 12345}}));
+    EXPECT_GT(longest, size_t{kLevels} * 101);
 }
 
 TEST(TreeWalk, EmptyRootSucceedsWithNoEntries) {
