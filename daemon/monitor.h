@@ -16,6 +16,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -144,6 +145,15 @@ public:
     // The text last expanded by makeMessage.
     std::optional<std::string> message;
     std::optional<std::string> interface;
+
+    // The seconds towards the next minute that each user had counted when their policy was
+    // last replaced, and when. The first tick of a user who is back the same day (with today's
+    // stored usage) starts from them rather than from 0.
+    struct CarriedSeconds {
+        uint32_t seconds = 0;
+        double at = 0;
+    };
+    std::map<std::string, CarriedSeconds> carriedSeconds;
 
     uint32_t status = 0;
     uint32_t amin = 0;

@@ -55,6 +55,11 @@ std::optional<std::string> Monitor::userCurrent() {
 }
 
 void Monitor::loadUserData() {
+    // Once the first tick has run for the outgoing user, the seconds counter is theirs: kept
+    // for their return.
+    if (!switched && user && !user->empty()) {
+        carriedSeconds[*user] = CarriedSeconds{uminsec, system.now()};
+    }
     user = userCurrent();
     userlist.clear();
     policyTrusted = false;

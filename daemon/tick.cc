@@ -79,14 +79,22 @@ void Monitor::userMonitor() {
             // A record counts as today's only when it was stamped on today's date; a count
             // from the same day of an earlier month starts afresh like any other day's.
             const Date* stamped = record->date().date();
+            uminsec = 0;
             if (stamped != nullptr &&
                 sameLocalDay(CalendarDate::fromValue(*stamped).unixTime(), now.unixTime())) {
                 umin = static_cast<uint32_t>(record->usage().intValue());
+                // A user back at the console the same day goes on from the seconds counted
+                // before leaving; otherwise stepping away for a moment before each minute is
+                // complete would keep the minutes from ever being counted.
+                const auto carried = user ? carriedSeconds.find(*user) : carriedSeconds.end();
+                if (carried != carriedSeconds.end() &&
+                    sameLocalDay(carried->second.at, now.unixTime())) {
+                    uminsec = carried->second.seconds;
+                }
             } else {
                 record->setUsage(Value::integer(0, 'i'));
                 umin = 0;
             }
-            uminsec = 0;
             auminsec = 0;
             usersize = static_cast<uint32_t>(record->quota().longLongValue());
             const std::string* script = record->script().string();

@@ -1,4 +1,5 @@
 #include <csignal>
+#include <functional>
 #include <limits>
 
 #include "daemon/monitor_fixture.h"
@@ -247,6 +248,58 @@ TEST_F(TickTest, ChangeOfConsoleUserLoadsTheNewPolicyAndStartsAFirstTick) {
     EXPECT_EQ(monitor->umin, 20u);
 }
 
+// Stepping away from the console (a greeter, a switch of users, a policy reload) must not wipe
+// out the seconds already counted towards the next minute: a child who did so every minute would
+// never have a minute counted.
+TEST_F(TickTest, SecondsCountedBeforeLeavingAreKeptForTheSameUserTheSameDay) {
+    struct Case {
+        const char* name;
+        std::function<void(FakeSystem&)> away;  // what happens between leaving and coming back
+        uint32_t uminsec;                       // after the first tick back
+    };
+    const Case cases[] = {
+        {"a tick at the login screen", [](FakeSystem&) {}, 55},
+        {"another user's turn", [](FakeSystem& s) { s.login("ann"); }, 55},
+        {"back only the next day",
+         [](FakeSystem& s) { s.setTime(utc(kYear, kMonth, kDay + 1, 10, 0)); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sys = FakeSystem();
+        monitor.reset();
+        sys.setTime(utc(kYear, kMonth, kDay, 10, 0));
+        plantRunningSettings();
+        plantPolicy(listOf({limitRecord(90, 10, sys.now())}));
+        plantPolicy(listOf({limitRecord(90, 0, sys.now())}), "ann");
+        sys.login("kid");
+        start();
+        for (int i = 0; i < 12; ++i) tick();  // the first tick, then 55 seconds
+        ASSERT_EQ(monitor->uminsec, 55u);
+        sys.logout();
+        c.away(sys);
+        tick();
+        sys.logout();
+        sys.login("kid");
+        tick();
+        EXPECT_EQ(monitor->uminsec, c.uminsec);
+    }
+}
+
+TEST_F(TickTest, LeavingBeforeEveryMinuteIsCompleteStillCountsTheMinutes) {
+    plantRunningSettings();
+    plantPolicy(listOf({limitRecord(90, 0, sys.now())}));
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        sys.login("kid");
+        if (!monitor) start();
+        for (int i = 0; i < 12; ++i) tick();  // the first tick back counts nothing, then 55 s
+        sys.logout();
+        tick();
+    }
+    // 10 stays of 55 counted seconds, each minute taking 65: eight whole minutes.
+    EXPECT_EQ(monitor->umin, 8u);
+    EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 8);
+}
+
 TEST_F(TickTest, SighupMakesTheNextTickAFirstTick) {
     plantRunningSettings();
     plantPolicy(listOf({limitRecord(90, 10, sys.now())}));
@@ -285,6 +338,7 @@ TEST_F(TickTest, SleepIsChargedAsWholeMinutesAndSecondsWhenTracked) {
         plantPolicy(listOf({limitRecord(120, 20, sys.now())}));
         sys.login("kid");
         start();
+        monitor->carriedSeconds.clear();  // each case starts without seconds counted before
         tick();
         monitor->sleepStart.reset();
         if (c.recordStart) monitor->sleepStart = CalendarDate(sys.now());
