@@ -17,7 +17,7 @@ RANGE_MESSAGE = "The computer can be used from %sr to %er."
 
 @scenario(seconds=45)
 def readme_example(box):
-    box.set_settings(status=1, warntime=5, showremain=1, netmon=1, appmon=1,
+    box.set_settings(status=1, warntime=5, showremain=1, keeplimit=1, netmon=1, appmon=1,
                      warnmsg="%u, you have %m minutes left.",
                      logoutmsg="Time is up for today, %u. You are being logged out.",
                      rangemsg=RANGE_MESSAGE)
@@ -30,9 +30,11 @@ def readme_example(box):
         check(rule in shown, f"`horavelctl policy show kid` does not show {rule}:\n{shown}")
 
     box.login(KID, "3")
-    box.start_daemon()
+    pid = box.start_daemon()
     allowed = 120 if datetime.date.today().weekday() >= 5 else 60
     box.log.wait_for(new_user_line("kid", 5, allowed, 0), timeout=40)
+    status = box.ctl("status").decode()
+    check(str(pid) in status and "kid" in status, f"`horavelctl status` does not name the daemon and kid:\n{status}")
 
     now = minute_of_day()
     if now not in (959, 960, 1079, 1080):
