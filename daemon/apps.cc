@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cmath>
+#include <ctime>
 #include <string_view>
 
 #include "common/table_element.h"
@@ -15,6 +17,18 @@ constexpr size_t kCommLength = 15;
 bool isAppRecord(const std::shared_ptr<TableElement>& record) {
     const std::string* mode = record ? record->mmode().string() : nullptr;
     return mode && *mode == "App";
+}
+
+// Whether the record was last counted on another local calendar day than `now`. A record never
+// counted (no date) is not known to be stale.
+bool countedOnAnotherDay(const TableElement& record, const CalendarDate& now) {
+    const Date* stamped = record.date().date();
+    if (stamped == nullptr) return false;
+    const time_t then = static_cast<time_t>(std::floor(CalendarDate::fromValue(*stamped).unixTime()));
+    const time_t today = static_cast<time_t>(std::floor(now.unixTime()));
+    struct tm a = {}, b = {};
+    if (localtime_r(&then, &a) == nullptr || localtime_r(&today, &b) == nullptr) return false;
+    return a.tm_year != b.tm_year || a.tm_mon != b.tm_mon || a.tm_mday != b.tm_mday;
 }
 
 bool hasAppRecord(const Array& list) {
@@ -36,10 +50,15 @@ void Monitor::checkApps() {
     if (auminsec <= 60) return;
     auminsec = 0;
 
-    const int day = calendarDate().dayOfWeek();
+    const CalendarDate now = calendarDate();
+    const int day = now.dayOfWeek();
     for (size_t i = 0; i < userlist.size(); ++i) {
         auto record = recordAt(userlist, i);
         if (!isAppRecord(record)) continue;
+        // The minutes are reset by the tick that falls on midnight. When no tick did (the
+        // computer was off or asleep then), a count from an earlier day starts afresh here, or
+        // yesterday's used-up allowance would end the application all day.
+        if (countedOnAnotherDay(*record, now)) record->setUsage(Value::integer(0, 'i'));
         // A record without a name, or whose name is not an application bundle's, names no process.
         const std::string* name = record->user().string();
         if (!name) continue;

@@ -199,5 +199,38 @@ TEST_F(AppsTest, ReadsTodaysWeekday) {
     EXPECT_EQ(used(m, 1), 10);
 }
 
+struct StampCase {
+    const char* name;
+    std::optional<double> stamped;  // when the record was last counted
+    bool killed;
+    int32_t usedAfter;
+};
+
+void PrintTo(const StampCase& c, std::ostream* os) { *os << c.name; }
+
+class AppDay : public AppsTest, public ::testing::WithParamInterface<StampCase> {};
+
+// The midnight tick resets application minutes; when the computer was off or asleep at midnight,
+// a used-up allowance from an earlier day must not end the application today.
+TEST_P(AppDay, ACountFromAnotherDayStartsAfresh) {
+    const StampCase& c = GetParam();
+    auto app = appRecord("Name.app", k30, Value::integer(30, 'i'));
+    if (c.stamped) app->setDate(CalendarDate(*c.stamped).toValue());
+    Monitor& m = withApps({app});
+    const pid_t pid = run("Name");
+    appMinute(m);
+    EXPECT_EQ(sys.commands, c.killed ? std::vector<std::string>{"kill " + std::to_string(pid)}
+                                     : std::vector<std::string>{});
+    EXPECT_EQ(used(m, 1), c.usedAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stamps, AppDay,
+    ::testing::Values(StampCase{"earlierToday", sunday(0, 1), true, 30},
+                      StampCase{"neverStamped", std::nullopt, true, 30},
+                      StampCase{"yesterdayBeforeMidnight", sunday(0, 0) - 60, false, 1},
+                      StampCase{"sameDayOfAnEarlierMonth", utc(2026, 11, 6, 15, 0), false, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace hv::test
