@@ -204,13 +204,15 @@ def read_channel(key=CHANNEL_KEY):
 
 
 def segment_info(key=CHANNEL_KEY):
-    """The kernel's view of the segment with this key: perms, size, uid (from /proc/sysvipc/shm)."""
+    """The kernel's view of the segment with this key: perms, size, owner uid and the number of
+    processes attached (from /proc/sysvipc/shm); None while there is none."""
     with open("/proc/sysvipc/shm", encoding="ascii") as f:
         header = f.readline().split()
         for line in f:
             row = dict(zip(header, line.split()))
             if int(row["key"]) == key:
-                return {"perms": int(row["perms"], 8), "size": int(row["size"]), "uid": int(row["uid"])}
+                return {"perms": int(row["perms"], 8), "size": int(row["size"]), "uid": int(row["uid"]),
+                        "attached": int(row["nattch"])}
     return None
 
 
@@ -375,13 +377,13 @@ class Sandbox:
                        DBUS_SESSION_BUS_ADDRESS=user.bus_address)
         return env
 
-    def spawn(self, argv, user=None, **kwargs):
+    def spawn(self, argv, user=None, extra_env=None, **kwargs):
         """Starts a long-running helper, stopped at teardown; as user when given."""
         if user:
             kwargs.update(user=user.uid, group=user.gid, extra_groups=[])
         kwargs.setdefault("stdin", subprocess.DEVNULL)
         kwargs.setdefault("cwd", user.home if user else WORK)
-        child = subprocess.Popen(argv, env=self.env(user), **kwargs)
+        child = subprocess.Popen(argv, env={**self.env(user), **(extra_env or {})}, **kwargs)
         self.children.append(child)
         return child
 
@@ -507,6 +509,7 @@ class Sandbox:
         except FileNotFoundError:
             print("(none)")
         for title, path in (("notices of kid", KID.notices_path), ("notices of pat", PAT.notices_path),
+                            ("desktop", f"{WORK}/tray.out"),
                             ("fake logind", f"{WORK}/logind.jsonl"), ("daemon output", f"{WORK}/horaveld.out"),
                             ("bus daemons", f"{WORK}/buses.out")):
             if os.path.exists(path) and os.path.getsize(path):

@@ -52,7 +52,7 @@ def startup(box):
           f"start-up lines out of order: {messages[:first_tick + 1]}")
     check("IORegisterForSystemPower() failed" not in messages, "power registration failed with logind present")
 
-    check(segment_info() == {"perms": 0o666, "size": 1024, "uid": 0},
+    check(segment_info() == {"perms": 0o666, "size": 1024, "uid": 0, "attached": 1},
           f"the channel segment is {segment_info()}")
     check(stat.S_IMODE(os.stat("/dev/shm/sem.1500").st_mode) == 0o666, "the semaphore is not mode 0666")
     record = wait_until(written_record, 10, "the first remaining-time record")
