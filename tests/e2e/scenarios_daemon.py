@@ -51,6 +51,7 @@ def startup(box):
     check(None not in steps and steps == sorted(steps) and steps[-1] < first_tick,
           f"start-up lines out of order: {messages[:first_tick + 1]}")
     check("IORegisterForSystemPower() failed" not in messages, "power registration failed with logind present")
+    check(4 <= log.seconds_between(steps[0], first_tick) <= 6, "the first tick did not come 5 s after start-up")
 
     check(segment_info() == {"perms": 0o666, "size": 1024, "uid": 0, "attached": 1},
           f"the channel segment is {segment_info()}")
