@@ -201,6 +201,8 @@ public:
     // permission bits, so a child's own file stays the child's and never turns into one that
     // root would act on, and the administrator's stays the administrator's.
     std::optional<FileInfo> policyFile;
+    // Whether a save found the loaded policy file replaced by another (logged once per load).
+    bool policyReplaced = false;
 };
 
 }  // namespace hv

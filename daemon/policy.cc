@@ -64,6 +64,7 @@ void Monitor::loadUserData() {
     userlist.clear();
     policyTrusted = false;
     policyFile.reset();
+    policyReplaced = false;
 
     if (user && usableName(*user)) {
         const std::string path = config.policyPath(*user);
@@ -114,13 +115,34 @@ void Monitor::saveUserList(const std::optional<std::string>& name) {
     if (!name || !usableName(*name)) {
         return;
     }
+    const std::string path = config.policyPath(*name);
+    // Another file at the path than the one loaded (or last saved) means the list was replaced
+    // meanwhile: horavelset installs a new policy and then signals, and a save before that
+    // signal is handled would put the old list back over the new one, which the reload would
+    // then read. The new file wins; the counted minutes stay in memory until the next load.
+    const bool loadedHere = policyFile && user && *user == *name;
+    if (loadedHere) {
+        const std::optional<FileInfo> current = system.fileInfo(path);
+        if (current && (current->device != policyFile->device || current->inode != policyFile->inode)) {
+            if (!policyReplaced) {
+                logIt("policy file " + path + " was replaced since it was loaded; not overwritten");
+                policyReplaced = true;
+            }
+            return;
+        }
+    }
     // A failed save is not reported: the records keep their new values in memory and the next
     // counted minute writes them again.
     if (std::optional<std::string> bytes = keyedArchive(Value(userlist))) {
         const mode_t mode = policyFile ? (policyFile->mode & kKeptPolicyBits) : mode_t{0644};
         std::optional<FileOwner> owner;
         if (policyFile) owner = FileOwner{policyFile->uid, policyFile->gid};
-        system.writeFileAtomic(config.policyPath(*name), *bytes, mode, owner);
+        if (system.writeFileAtomic(path, *bytes, mode, owner) && loadedHere) {
+            if (const std::optional<FileInfo> saved = system.fileInfo(path)) {
+                policyFile->device = saved->device;
+                policyFile->inode = saved->inode;
+            }
+        }
     }
 }
 

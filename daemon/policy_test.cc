@@ -171,5 +171,37 @@ TEST_F(PolicyTest, SavesKeepTheOwnerAndModeOfTheLoadedFile) {
     }
 }
 
+// The administrator's tool writes a new policy and then signals; a minute counted before the
+// signal is handled must not put the old list back over the new one.
+TEST_F(PolicyTest, SaveNeverOverwritesAPolicyFileReplacedSinceTheLoad) {
+    sys.login("kid");
+    plantPolicy(listOf({limitRecord(60, 4, sys.now())}));
+    monitor->loadUserData();
+    monitor->updateUser("kid", 0);
+    monitor->updateUser("kid", 0);  // its own saves never count as a replacement
+    ASSERT_EQ(savedPolicy()[0]->usage().intValue(), 6);
+    ASSERT_EQ(sys.atomicWrites.size(), 2u);
+
+    plantPolicy(listOf({limitRecord(240, 4, sys.now())}));  // the new policy, signal pending
+    const std::string installed = sys.contents(policyPath());
+    monitor->updateUser("kid", 0);
+    monitor->updateUser("kid", 0);
+    EXPECT_EQ(sys.contents(policyPath()), installed);
+    EXPECT_EQ(sys.atomicWrites.size(), 2u);
+    EXPECT_EQ(countLog("policy file " + policyPath() +
+                       " was replaced since it was loaded; not overwritten"),
+              1u);
+
+    monitor->loadUserData();  // the signal is handled
+    EXPECT_EQ(recordAt(monitor->userlist, 0)->day(1).intValue(), 240);
+    monitor->updateUser("kid", 0);
+    EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 5);
+
+    // A file that is gone is written again, as before.
+    sys.files.erase(policyPath());
+    monitor->updateUser("kid", 0);
+    EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 6);
+}
+
 }  // namespace
 }  // namespace hv::test

@@ -55,6 +55,9 @@ struct FileInfo {
     uid_t uid = 0;
     mode_t mode = 0;  // type and permission bits (st_mode)
     gid_t gid = 0;
+    // Which file it is: a file replaced by a rename has another pair, whatever its content.
+    dev_t device = 0;
+    ino_t inode = 0;
 };
 
 // Who a written file is to belong to.

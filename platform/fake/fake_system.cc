@@ -232,7 +232,7 @@ ReadResult FakeSystem::readFile(const std::string& path, size_t maxBytes) {
         result.error = "larger than " + std::to_string(maxBytes) + " bytes";
     } else {
         result.bytes = file.bytes;
-        result.info = FileInfo{file.uid, file.mode, file.gid};
+        result.info = FileInfo{file.uid, file.mode, file.gid, 0, file.inode};
     }
     return result;
 }
@@ -244,7 +244,7 @@ bool FakeSystem::writeFileAtomic(const std::string& path, const std::string& byt
     // rename() cannot replace a directory with a file.
     if (found != files.end() && S_ISDIR(found->second.mode)) return false;
     files[path] = FakeFile{bytes, static_cast<mode_t>(S_IFREG | (mode & 07777)),
-                           owner ? owner->uid : writerUid, owner ? owner->gid : gid_t{0}};
+                           owner ? owner->uid : writerUid, owner ? owner->gid : gid_t{0}, nextInode_++};
     atomicWrites.push_back(path);
     events.push_back("write " + path);
     return true;
@@ -286,7 +286,7 @@ bool FakeSystem::removeFile(const std::string& path) {
 std::optional<FileInfo> FakeSystem::fileInfo(const std::string& path) {
     const auto found = files.find(path);
     if (found == files.end()) return std::nullopt;
-    return FileInfo{found->second.uid, found->second.mode, found->second.gid};
+    return FileInfo{found->second.uid, found->second.mode, found->second.gid, 0, found->second.inode};
 }
 
 std::string FakeSystem::contents(const std::string& path) const {

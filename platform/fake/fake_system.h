@@ -28,6 +28,7 @@ struct FakeFile {
     mode_t mode = S_IFREG | 0644;
     uid_t uid = 0;
     gid_t gid = 0;
+    ino_t inode = 0;  // writeFileAtomic gives each new file a fresh one, as rename() does
 };
 
 // The shared state behind the fake remaining-time channel. It outlives the Channel object, so a
@@ -185,6 +186,7 @@ private:
     std::vector<int> pendingSignals_;
     bool inCallback_ = false;
     pid_t nextPid_ = 1000;
+    ino_t nextInode_ = 1;
     int32_t nextUid_ = 501;
     int nextSession_ = 1;
 };

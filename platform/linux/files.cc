@@ -122,7 +122,7 @@ ReadResult readRegularFile(const std::string& path, size_t maxBytes) {
         bytes.append(buffer, static_cast<size_t>(n));
     }
     result.bytes = std::move(bytes);
-    result.info = FileInfo{st.st_uid, st.st_mode, st.st_gid};
+    result.info = FileInfo{st.st_uid, st.st_mode, st.st_gid, st.st_dev, st.st_ino};
     return result;
 }
 
@@ -179,7 +179,7 @@ bool pathExists(const std::string& path) {
 std::optional<FileInfo> pathInfo(const std::string& path) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileInfo{st.st_uid, st.st_mode, st.st_gid};
+    return FileInfo{st.st_uid, st.st_mode, st.st_gid, st.st_dev, st.st_ino};
 }
 
 }  // namespace hv

@@ -136,6 +136,28 @@ TEST(WriteFileAtomically, GivesTheFileItsOwnerAndReadReportsWhoWroteIt) {
     EXPECT_EQ(again.info->mode & 07777, 0600u);
 }
 
+// A save must be able to tell the file it loaded from one put in its place since.
+TEST(WriteFileAtomically, EveryWriteIsANewFileThatReadAndInfoBothName) {
+    TestDir dir;
+    const std::string path = dir.file("policy");
+    ASSERT_TRUE(writeFileAtomically(path, "one", 0644));
+    const ReadResult first = readRegularFile(path, 64);
+    ASSERT_TRUE(first.info);
+    const std::optional<FileInfo> looked = pathInfo(path);
+    ASSERT_TRUE(looked);
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_EQ(first.info->inode, st.st_ino);
+    EXPECT_EQ(first.info->device, st.st_dev);
+    EXPECT_EQ(looked->inode, st.st_ino);
+    EXPECT_EQ(looked->device, st.st_dev);
+
+    ASSERT_TRUE(writeFileAtomically(path, "one", 0644));
+    const std::optional<FileInfo> replaced = pathInfo(path);
+    ASSERT_TRUE(replaced);
+    EXPECT_NE(replaced->inode, first.info->inode) << "same bytes, another file";
+}
+
 TEST(WriteFileAtomically, LeavesNoTemporaryBehindOnSuccessOrFailure) {
     TestDir dir;
     ASSERT_TRUE(writeFileAtomically(dir.file("a"), "1", 0644));
