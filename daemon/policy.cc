@@ -116,14 +116,16 @@ void Monitor::saveUserList(const std::optional<std::string>& name) {
         return;
     }
     const std::string path = config.policyPath(*name);
-    // Another file at the path than the one loaded (or last saved) means the list was replaced
-    // meanwhile: horavelset installs a new policy and then signals, and a save before that
-    // signal is handled would put the old list back over the new one, which the reload would
-    // then read. The new file wins; the counted minutes stay in memory until the next load.
+    // A root-owned file at the path other than the one loaded (or last saved) means the
+    // administrator replaced the list meanwhile: horavelset installs a new policy and then
+    // signals, and a save before that signal is handled would put the old list back over the
+    // new one, which the reload would then read. The new file wins; the counted minutes stay in
+    // memory until the next load. A replacement that anyone else made is overwritten as ever.
     const bool loadedHere = policyFile && user && *user == *name;
     if (loadedHere) {
         const std::optional<FileInfo> current = system.fileInfo(path);
-        if (current && (current->device != policyFile->device || current->inode != policyFile->inode)) {
+        if (current && current->uid == 0 && S_ISREG(current->mode) &&
+            (current->device != policyFile->device || current->inode != policyFile->inode)) {
             if (!policyReplaced) {
                 logIt("policy file " + path + " was replaced since it was loaded; not overwritten");
                 policyReplaced = true;

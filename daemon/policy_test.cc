@@ -197,10 +197,14 @@ TEST_F(PolicyTest, SaveNeverOverwritesAPolicyFileReplacedSinceTheLoad) {
     monitor->updateUser("kid", 0);
     EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 5);
 
-    // A file that is gone is written again, as before.
+    // A file that is gone, or one the child put there, is written over as before.
     sys.files.erase(policyPath());
     monitor->updateUser("kid", 0);
     EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 6);
+    plantPolicy(listOf({limitRecord(0, 0, sys.now())}), "kid", 1001);
+    monitor->updateUser("kid", 0);
+    EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 7);
+    EXPECT_EQ(recordAt(monitor->userlist, 0)->day(1).intValue(), 240);
 }
 
 }  // namespace
