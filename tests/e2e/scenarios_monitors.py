@@ -31,9 +31,10 @@ def range_after_now():
 
 @scenario(seconds=40)
 def time_range(box):
-    """Inside a range that ends soon: the warning with the minutes left. Outside every range: the range
-    notice naming the range, 15 s, and the session ended."""
-    box.set_settings(status=1, warntime=5, showremain=1, keeplimit=0,
+    """Inside a range that ends soon: the warning with the minutes left, kept open with "notimeout".
+    Outside every range: the range notice naming the range (closing after its second), 15 s, and the
+    session ended."""
+    box.set_settings(status=1, warntime=5, showremain=1, keeplimit=0, notimeout=1,
                      warnmsg="%u: %m minutes left in this range", rangemsg="Computer time is %sr to %er")
     inside = range_around_now(30, 3)
     box.install_policy(policy(KID, allowance=0, time_ranges=[inside]))
@@ -44,7 +45,8 @@ def time_range(box):
     warning = wait_until(lambda: box.notices(), 10, "the range warning")[0]
     match = re.fullmatch(r"kid: (\d+) minutes left in this range", warning["body"])
     check(match and int(match.group(1)) in (inside[1] - minute_of_day(), inside[1] - minute_of_day() + 1)
-          and warning["urgency"] == 1, f"the range warning is {warning} for a range ending {hhmm(inside[1])}")
+          and warning["urgency"] == 1 and warning["timeout"] == 0,
+          f"the range warning is {warning} for a range ending {hhmm(inside[1])} (with notimeout 1 it stays)")
     wait_until(lambda: (r := read_channel()) and r.warn == 1 and r.rmin in (2, 3), 10,
                "the channel to show the warning and the minutes to the range's end")
 
@@ -55,6 +57,7 @@ def time_range(box):
     notice = wait_until(lambda: box.notices()[1:], 10, "the range notice")[0]
     check(notice["body"] == f"Computer time is {hhmm(outside[0])} to {hhmm(outside[1])}"
           and notice["urgency"] == 2 and notice["timeout"] == 1000, f"the range notice is {notice}")
+    check(warning["id"] not in box.closed_notices(), "a warning meant to stay until dismissed was closed")
     # The range check comes before the first tick's log line, so the logout precedes that line.
     terminate = log.wait_for(re.escape(f"terminate loginwindow pid {leader.pid}"), loaded, timeout=30)
     check(log.wait_for(ANY_NEW_USER, loaded, timeout=10) > terminate, "the first tick went on before the logout")
