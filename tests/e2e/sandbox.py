@@ -319,7 +319,8 @@ class Sandbox:
         run(["ip", "link", "set", INTERFACE, "up"])
         run(["ip", "link", "set", "veth1", "up"])
 
-    def _bus_config(self, path, kind, address):
+    @staticmethod
+    def _bus_config(path, kind, address):
         with open(path, "w", encoding="utf-8") as f:
             f.write(f"""<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -389,9 +390,9 @@ class Sandbox:
 
     # ---- the console --------------------------------------------------------------------------------
 
-    def login(self, user, session_id, leader=None):
+    def login(self, user, session_id):
         """Opens a console session for user: a leader process and logind's session and user records."""
-        leader = leader or self.spawn(["sleep", "infinity"], user=user)
+        leader = self.spawn(["sleep", "infinity"], user=user)
         self.sessions[session_id] = (user, leader)
         self._write_env(f"/run/systemd/sessions/{session_id}", {
             "UID": user.uid, "USER": user.name, "ACTIVE": 1, "IS_DISPLAY": 1, "STATE": "active", "REMOTE": 0,
