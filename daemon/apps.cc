@@ -24,7 +24,8 @@ bool isAppRecord(const std::shared_ptr<TableElement>& record) {
 bool countedOnAnotherDay(const TableElement& record, const CalendarDate& now) {
     const Date* stamped = record.date().date();
     if (stamped == nullptr) return false;
-    const time_t then = static_cast<time_t>(std::floor(CalendarDate::fromValue(*stamped).unixTime()));
+    const time_t then =
+        static_cast<time_t>(std::floor(CalendarDate::fromValue(*stamped).unixTime()));
     const time_t today = static_cast<time_t>(std::floor(now.unixTime()));
     struct tm a = {}, b = {};
     if (localtime_r(&then, &a) == nullptr || localtime_r(&today, &b) == nullptr) return false;

@@ -274,8 +274,8 @@ TEST(LogindPower, IgnoresPrepareForSleepAddressedToItByAnotherClient) {
     ASSERT_TRUE(event);
 
     std::vector<PowerEvent> seen;
-    auto power = LogindPower::connect(event.get(), bus.address(),
-                                      [&](PowerEvent e) { seen.push_back(e); });
+    auto power =
+        LogindPower::connect(event.get(), bus.address(), [&](PowerEvent e) { seen.push_back(e); });
     ASSERT_TRUE(power);
     const std::string daemon = bus.lastInhibitor();
     ASSERT_FALSE(daemon.empty());
