@@ -70,6 +70,12 @@ void Monitor::userMonitor() {
         if (now.hourOfDay() == 0 && now.minuteOfHour() == 0 && !clearedThisTick) {
             clearToday();
             clearedThisTick = true;
+            // A session that runs across midnight starts the new day from the reset count too,
+            // rather than charging the earlier day's minutes against today's allowance until
+            // the next policy load.
+            if (!switched) {
+                umin = static_cast<uint32_t>(record->usage().intValue());
+            }
         }
 
         if (switched) {

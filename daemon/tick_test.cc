@@ -162,7 +162,7 @@ TEST_F(TickTest, TickAtMidnightBeforeTheFirstTickStepsStartsTheDayAtOneMinute) {
     EXPECT_EQ(CalendarDate::fromValue(*saved[0]->date().date()).dayOfMonth(), 7);
 }
 
-TEST_F(TickTest, MidnightResetLeavesEveryRecordAtOneAndKeepsTheCountInMemory) {
+TEST_F(TickTest, MidnightResetLeavesEveryRecordAtOneAndTheSessionStartsTheDayAfresh) {
     sys.setTime(utc(kYear, kMonth, kDay, 23, 59, 0));
     plantRunningSettings();
     auto app = std::make_shared<TableElement>();
@@ -174,12 +174,27 @@ TEST_F(TickTest, MidnightResetLeavesEveryRecordAtOneAndKeepsTheCountInMemory) {
     start();
     tick();
     tickUntil([&] { return CalendarDate(sys.now()).hourOfDay() == 0; });
-    EXPECT_EQ(monitor->umin, 40u) << "a session across midnight keeps its count";
+    EXPECT_EQ(monitor->umin, 1u) << "a session across midnight starts the day afresh";
     const auto saved = savedPolicy();
     ASSERT_EQ(saved.size(), 2u);
     EXPECT_EQ(saved[0]->usage().intValue(), 1);
     EXPECT_EQ(saved[1]->usage().intValue(), 1);
     EXPECT_FALSE(sys.fileExists(policyPath("bob")));
+}
+
+TEST_F(TickTest, ASessionAcrossMidnightGetsTheNewDaysWholeAllowance) {
+    sys.setTime(utc(kYear, kMonth, kDay, 23, 58, 0));
+    plantRunningSettings({{"warntime", Value::integer(0)}});
+    plantPolicy(listOf({limitRecord(60, 50, sys.now())}));
+    sys.login("kid");
+    start();
+    tickUntil([&] { return CalendarDate(sys.now()).hourOfDay() == 0 &&
+                           CalendarDate(sys.now()).minuteOfHour() == 30; });
+    EXPECT_EQ(countLog("logout - allowed 60 min - used today 60 min"), 0u);
+    EXPECT_TRUE(sys.terminatedSessions.empty());
+    EXPECT_GE(monitor->umin, 25u);
+    EXPECT_LE(monitor->umin, 30u);
+    EXPECT_EQ(savedPolicy()[0]->usage().intValue(), static_cast<int32_t>(monitor->umin));
 }
 
 // The child writes its own policy file and may fill it with records; the reset at midnight must
