@@ -155,6 +155,42 @@ TEST_F(PowerTest, TheChargeIsSavedAtOnceAndOutlivesALogoutAndLogin) {
     EXPECT_EQ(storedUsage(), 120);
 }
 
+struct MidnightCase {
+    const char* name;
+    double asleepAt, wokeAt;
+    uint32_t umin, uminsec;  // after the waking tick, with 200 minutes used before the sleep
+};
+
+void PrintTo(const MidnightCase& c, std::ostream* os) { *os << c.name; }
+
+class SleepAtMidnight : public PowerTest, public ::testing::WithParamInterface<MidnightCase> {};
+
+// No tick runs at the midnight of a sleep, so the sleep itself marks the new day: only its part
+// after midnight is today's, and the earlier day's minutes are not.
+TEST_P(SleepAtMidnight, ChargesTheNewDayFromItsMidnight) {
+    const MidnightCase& c = GetParam();
+    Monitor& m = running(1);
+    m.umin = 200;
+    sys.setTime(c.asleepAt);
+    ASSERT_TRUE(sys.firePower(PowerEvent::WillSleep));
+    sys.setTime(c.wokeAt);
+    ASSERT_TRUE(sys.firePower(PowerEvent::HasPoweredOn));
+    tick();
+    EXPECT_EQ(m.umin, c.umin);
+    EXPECT_EQ(m.uminsec, c.uminsec + 5);
+    EXPECT_EQ(storedUsage(), static_cast<int32_t>(c.umin));
+    EXPECT_EQ(savedPolicy().at(0)->usage().intValue(), static_cast<int32_t>(c.umin));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Nights, SleepAtMidnight,
+    ::testing::Values(MidnightCase{"sameDay", sunday(21, 0), sunday(22, 30, 30), 290, 30},
+                      MidnightCase{"pastMidnight", sunday(23, 0), utc(2026, 12, 7, 1, 1, 30), 61,
+                                   30},
+                      MidnightCase{"twoNights", sunday(23, 0), utc(2026, 12, 8, 0, 10), 10, 0},
+                      MidnightCase{"wokeAtMidnight", sunday(23, 59), utc(2026, 12, 7, 0, 0), 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct ForeignSleepCase {
     const char* name;
     std::optional<std::string> asleepWith;  // at the console while the computer slept

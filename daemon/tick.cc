@@ -25,6 +25,22 @@ bool sameLocalDay(double a, double b) {
     return la.tm_year == lb.tm_year && la.tm_mon == lb.tm_mon && la.tm_mday == lb.tm_mday;
 }
 
+// The local midnight that begins the day of the given moment; minus infinity when the C library
+// cannot say.
+double localMidnight(double moment) {
+    const time_t t = static_cast<time_t>(std::floor(moment));
+    struct tm local = {};
+    if (localtime_r(&t, &local) == nullptr) {
+        return -HUGE_VAL;
+    }
+    local.tm_hour = 0;
+    local.tm_min = 0;
+    local.tm_sec = 0;
+    local.tm_isdst = -1;
+    const time_t midnight = mktime(&local);
+    return midnight == static_cast<time_t>(-1) ? -HUGE_VAL : static_cast<double>(midnight);
+}
+
 // The index of the record in the list by identity (the first place it stands).
 int32_t indexOfRecord(const Array& list, const TableElement* record) {
     for (size_t i = 0; i < list.size(); ++i) {
@@ -112,7 +128,16 @@ void Monitor::userMonitor() {
             // was set back), charges nothing; nor does a sleep that began while another
             // account's policy (or nobody's) was loaded.
             if (sleepStart && sleepEnd && sleepUser == user) {
-                const double interval = sleepEnd->timeIntervalSinceDate(*sleepStart);
+                // A sleep that ran past midnight is charged to the new day from its midnight
+                // on, and the new day's count starts afresh: no midnight tick ran to reset it,
+                // and the earlier day's minutes and night are not today's use.
+                double start = sleepStart->unixTime();
+                const double midnight = localMidnight(sleepEnd->unixTime());
+                if (start < midnight && midnight <= sleepEnd->unixTime()) {
+                    start = midnight;
+                    umin = 0;
+                }
+                const double interval = sleepEnd->unixTime() - start;
                 if (interval >= 0) {
                     const uint64_t seconds = static_cast<uint64_t>(interval);
                     const uint64_t minutes = seconds / 60;
