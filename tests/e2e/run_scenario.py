@@ -75,7 +75,7 @@ def outside(args, chosen):
         skip(str(reason))
 
     before = fingerprint(WATCHED)
-    argv = UNSHARE + ["--kill-child", sandbox.PYTHON, os.path.abspath(__file__), chosen.name, "--inside"]
+    argv = UNSHARE + ["--kill-child", sandbox.PYTHON, "-B", os.path.abspath(__file__), chosen.name, "--inside"]
     for name, path in args.programs.items():
         argv += ["--program", f"{name}={os.path.abspath(path)}"]
     try:

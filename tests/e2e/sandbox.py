@@ -21,7 +21,7 @@ import time
 from dataclasses import dataclass
 from typing import NamedTuple
 
-PYTHON = "/usr/bin/python3"
+PYTHON = "/usr/bin/python3"  # the system interpreter, which has python3-dbus and python3-gi
 WORK = "/run/e2e"
 HERE = os.path.dirname(os.path.abspath(__file__))
 HELPERS = ("fake_logind.py", "fake_notifications.py")
