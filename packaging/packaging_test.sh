@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary root and checks what lands there: every program, the unit (which
 # `systemd-analyze verify` must accept without a single message, with ExecStart pointing at the
-# installed daemon), the autostart entry and the logrotate rule.
+# installed daemon), the logrotate rule (logrotate --debug) and the autostart entry
+# (desktop-file-validate).
 #   packaging_test.sh BUILD_DIR PREFIX BUILD_MENU
 set -euo pipefail
 build=$1 prefix=$2 menu=$3
@@ -52,4 +53,22 @@ messages=$(systemd-analyze verify "$unit_dir/horaveld.service" 2>&1) || {
 if [ -n "$messages" ]; then
   echo "$messages"; echo "FAIL: systemd-analyze verify has something to say about the unit"; exit 1
 fi
-echo "PASS: installed tree and unit verified"
+# The logrotate rule and the autostart entry, with their own checkers when they are installed.
+if command -v logrotate >/dev/null; then
+  messages=$(logrotate --debug --state "$root/logrotate.state" "$root/etc/logrotate.d/horavel" 2>&1) || {
+    echo "$messages"; echo "FAIL: logrotate rejects the rule"; exit 1; }
+  if grep -qi error <<<"$messages"; then echo "$messages"; echo "FAIL: logrotate complains about the rule"; exit 1; fi
+  grep -q "rotating pattern: /var/log/hvl.log" <<<"$messages" || {
+    echo "$messages"; echo "FAIL: the rule does not rotate /var/log/hvl.log"; exit 1; }
+else
+  echo "note: logrotate is not installed (scripts/install-deps); the rule was not checked"
+fi
+if [ "$menu" = ON ]; then
+  if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$root/etc/xdg/autostart/horavelmenu.desktop" || {
+      echo "FAIL: desktop-file-validate rejects the autostart entry"; exit 1; }
+  else
+    echo "note: desktop-file-validate is not installed (scripts/install-deps); the entry was not checked"
+  fi
+fi
+echo "PASS: installed tree, unit, log rule and autostart entry verified"
