@@ -202,9 +202,9 @@ def logout_without_logind(box):
     leader = box.login(KID, "3")
     box.start_daemon()
     log = box.log
+    initialized = log.wait_for("initialization complete", timeout=10)
     power = log.find(re.escape("IORegisterForSystemPower() failed"))
-    check(power is not None and power < log.find("initialization complete"),
-          "the failed power registration is not the first start-up line")
+    check(power is not None and power < initialized, "the failed power registration is not the first start-up line")
     notice = wait_until(lambda: box.notices(), 10, "the range notice")[0]
     check(notice["body"] == f"Computer time is {hhmm(outside[0])} to {hhmm(outside[1])}"
           and notice["urgency"] == 2, f"the range notice is {notice}")
