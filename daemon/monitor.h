@@ -69,7 +69,8 @@ public:
     void updateUser(const std::optional<std::string>& name, int32_t index);
     // The two halves of updateUser: countMinute adds the minute and the stamp in memory (false
     // when the index is out of range); saveUserList writes the whole list to the policy file of
-    // `name` (nothing when `name` is absent or not a plain account name).
+    // `name` (nothing when `name` is absent or not a plain account name, nor over a root-owned
+    // file that has replaced the one loaded, which the pending reload is to read).
     bool countMinute(int32_t index);
     void saveUserList(const std::optional<std::string>& name);
 
