@@ -94,6 +94,8 @@ void Monitor::userMonitor() {
             }
         }
 
+        const bool firstTick = switched;
+        bool resumed = false;
         if (switched) {
             warning = false;
             getInterface();
@@ -112,6 +114,7 @@ void Monitor::userMonitor() {
                 if (carried != carriedSeconds.end() &&
                     sameLocalDay(carried->second.at, now.unixTime())) {
                     uminsec = carried->second.seconds;
+                    resumed = true;
                 }
             } else {
                 record->setUsage(Value::integer(0, 'i'));
@@ -182,7 +185,12 @@ void Monitor::userMonitor() {
             logIt("new user : " + formatObject(user) + " - warn : " + formatInt(warntime) +
                   " - allowed : " + formatInt(amin) + " min - used " + formatInt(umin) + " min");
             switched = false;
-        } else {
+        }
+        // A first tick counts nothing for a newcomer, but a user who is back the same day is
+        // charged as on any other tick: otherwise every step away and back would leave this
+        // tick's seconds out, and leaving the console for one tick in every few would halve the
+        // time counted.
+        if (!firstTick || resumed) {
             uminsec += 5;
             if (uminsec > 60) {
                 umin += 1;

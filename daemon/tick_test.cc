@@ -270,11 +270,11 @@ TEST_F(TickTest, SecondsCountedBeforeLeavingAreKeptForTheSameUserTheSameDay) {
     struct Case {
         const char* name;
         std::function<void(FakeSystem&)> away;  // what happens between leaving and coming back
-        uint32_t uminsec;                       // after the first tick back
+        uint32_t uminsec;                       // after the first tick back, which counts too
     };
     const Case cases[] = {
-        {"a tick at the login screen", [](FakeSystem&) {}, 55},
-        {"another user's turn", [](FakeSystem& s) { s.login("ann"); }, 55},
+        {"a tick at the login screen", [](FakeSystem&) {}, 60},
+        {"another user's turn", [](FakeSystem& s) { s.login("ann"); }, 60},
         {"back only the next day",
          [](FakeSystem& s) { s.setTime(utc(kYear, kMonth, kDay + 1, 10, 0)); }, 0},
     };
@@ -306,13 +306,13 @@ TEST_F(TickTest, LeavingBeforeEveryMinuteIsCompleteStillCountsTheMinutes) {
     for (int cycle = 0; cycle < 10; ++cycle) {
         sys.login("kid");
         if (!monitor) start();
-        for (int i = 0; i < 12; ++i) tick();  // the first tick back counts nothing, then 55 s
+        for (int i = 0; i < 12; ++i) tick();  // 60 s, but the very first tick counts nothing
         sys.logout();
         tick();
     }
-    // 10 stays of 55 counted seconds, each minute taking 65: eight whole minutes.
-    EXPECT_EQ(monitor->umin, 8u);
-    EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 8);
+    // 595 counted seconds, each minute taking 65: nine whole minutes.
+    EXPECT_EQ(monitor->umin, 9u);
+    EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 9);
 }
 
 TEST_F(TickTest, SighupMakesTheNextTickAFirstTick) {
