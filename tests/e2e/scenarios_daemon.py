@@ -1,6 +1,9 @@
 """The daemon's core roads: start-up and signals, a day's allowance to its forced logout, a change of
-console user, the monitoring switch, and the logout when logind does not answer."""
+console user, the monitoring switch, the logout when logind does not answer, and a policy replaced by
+the administrator under a running count."""
 
+import datetime
+import json
 import os
 import re
 import signal
@@ -214,3 +217,31 @@ def logout_without_logind(box):
     except subprocess.TimeoutExpired:
         status = None
     check(status == -signal.SIGTERM, f"the session leader was not ended by SIGTERM (status {status})")
+
+
+@scenario(seconds=85)
+def admin_replacement(box):
+    """The administrator's new policy file lands before its SIGHUP is handled: the daemon's next counted
+    minute must not write the old list back over it; the SIGHUP then loads the new one."""
+    box.set_settings(status=1)
+    box.install_policy(policy(KID, allowance=30, used=4))
+    box.login(KID, "3")
+    box.start_daemon()
+    log = box.log
+    first_tick = log.wait_for(new_user_line("kid", 0, 30, 4), timeout=20)
+
+    replacement = box.ctl("encode", "--keyed", "-", stdin=json.dumps(policy(KID, allowance=45, used=9)).encode())
+    staged = f"{KID.home}/.horavel.admin"
+    with open(staged, "wb") as f:
+        f.write(replacement)
+    os.chmod(staged, 0o644)
+    os.rename(staged, KID.policy_path)
+
+    # The counted minute falls 65 s after the first tick.
+    wait_until(lambda: (datetime.datetime.now() - log.entries()[first_tick][0]).total_seconds() >= 72, 80,
+               "the counted minute to pass")
+    with open(KID.policy_path, "rb") as f:
+        check(f.read() == replacement, "the daemon's save wrote the old policy over the administrator's new one")
+    mark = len(log.messages())
+    box.signal_daemon(signal.SIGHUP)
+    log.wait_for(r"new user : kid - warn : 0 - allowed : 45 min - used \d+ min", mark, timeout=10)
