@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include "daemon/monitor.h"
 #include "foundation/property_list.h"
 
@@ -11,6 +13,12 @@ std::optional<std::string> templateOf(const Value& value) {
         return *text;
     }
     return std::nullopt;
+}
+
+// Settings switch monitoring for every account, so only a file that root alone could have
+// written counts: one that another account can change would let a child switch monitoring off.
+bool rootOnly(const std::optional<FileInfo>& info) {
+    return info && info->uid == 0 && (info->mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 uint32_t numberOf(const Value& value) {
@@ -27,7 +35,10 @@ void Monitor::loadUserStatus() {
     // A settings file that is missing, unreadable, not a property list or not a dictionary
     // leaves every setting as it was.
     ReadResult read = system.readFile(config.settingsFile, kMaxFileBytes);
-    if (read.bytes) {
+    if (read.bytes && !rootOnly(read.info)) {
+        logIt("settings file " + config.settingsFile +
+              " ignored: not owned by root and writable only by root");
+    } else if (read.bytes) {
         DecodeResult decoded = readPropertyList(*read.bytes);
         if (decoded.ok() && decoded.value.dictionary() != nullptr) {
             const Value& dict = decoded.value;

@@ -151,6 +151,38 @@ TEST_F(SettingsTest, UnreadableSettingsLeaveEverythingAsItWas) {
     EXPECT_EQ(countLog("preferences loaded"), 5u);
 }
 
+TEST_F(SettingsTest, OnlyASettingsFileRootAloneCouldWriteIsRead) {
+    struct Case {
+        const char* name;
+        uid_t owner;
+        mode_t mode;
+        bool read;
+    };
+    const Case cases[] = {
+        {"root 0644", 0, S_IFREG | 0644, true},
+        {"root 0600", 0, S_IFREG | 0600, true},
+        {"root but world-writable", 0, S_IFREG | 0666, false},
+        {"root but group-writable", 0, S_IFREG | 0664, false},
+        {"a child's own", 1001, S_IFREG | 0644, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        plantSettings({{"status", Value::integer(1)}, {"warntime", Value::integer(3)}});
+        monitor->loadUserStatus();
+        ASSERT_TRUE(monitor->isRunning);
+
+        plantSettings({{"status", Value::integer(0)}, {"warntime", Value::integer(9)}});
+        sys.files[config.settingsFile].uid = c.owner;
+        sys.files[config.settingsFile].mode = c.mode;
+        monitor->loadUserStatus();
+        EXPECT_EQ(monitor->isRunning, !c.read);
+        EXPECT_EQ(monitor->warntime, c.read ? 9u : 3u);
+        EXPECT_EQ(countLog("settings file " + config.settingsFile +
+                           " ignored: not owned by root and writable only by root") > 0,
+                  !c.read);
+    }
+}
+
 TEST_F(SettingsTest, WatchSwitchLogsItsWordAndFollowsTheFile) {
     plantSettings({{"status", Value::integer(0)}});
     monitor->watchEnable();
