@@ -13,7 +13,9 @@
 namespace hv::menu {
 
 QString userLineFor(int rmin, int rsec) {
-    if (rmin == 0) return QStringLiteral("U: no limit");
+    // The daemon writes rmin 0 both for a day without a limit (seconds 0) and for the last minute
+    // of an allowance (the seconds left in rsec); only the first is "no limit".
+    if (rmin == 0 && (rsec <= 0 || rsec > 59)) return QStringLiteral("U: no limit");
     return QString::asprintf("U: %02d:%02d:%02d", rmin / 60, rmin % 60, rsec);
 }
 
