@@ -15,19 +15,19 @@ namespace hv {
 namespace {
 
 // Bytes from a readable form: hex pairs, and "quoted" text taken literally.
-std::string bytes(std::string_view spec) {
+std::string bytes(std::string_view text) {
     std::string out;
-    for (size_t i = 0; i < spec.size();) {
-        const char c = spec[i];
+    for (size_t i = 0; i < text.size();) {
+        const char c = text[i];
         if (c == ' ' || c == '\n') {
             ++i;
         } else if (c == '"') {
-            const size_t end = spec.find('"', i + 1);
-            out.append(spec.substr(i + 1, end - i - 1));
+            const size_t end = text.find('"', i + 1);
+            out.append(text.substr(i + 1, end - i - 1));
             i = end + 1;
         } else {
             out.push_back(
-                static_cast<char>(std::stoi(std::string(spec.substr(i, 2)), nullptr, 16)));
+                static_cast<char>(std::stoi(std::string(text.substr(i, 2)), nullptr, 16)));
             i += 2;
         }
     }
