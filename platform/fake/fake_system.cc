@@ -250,29 +250,26 @@ bool FakeSystem::writeFileAtomic(const std::string& path, const std::string& byt
     return true;
 }
 
-bool FakeSystem::writeFileInPlace(const std::string& path, const std::string& bytes) {
-    if (!writable(path)) return false;
+FakeFile* FakeSystem::regularFileToWrite(const std::string& path) {
+    if (!writable(path)) return nullptr;
     const auto found = files.find(path);
-    if (found != files.end() && !S_ISREG(found->second.mode)) return false;
-    if (found == files.end()) {
-        files[path] = FakeFile{bytes, S_IFREG | 0644, writerUid};
-    } else {
-        found->second.bytes = bytes;
-    }
+    if (found == files.end()) return &(files[path] = FakeFile{"", S_IFREG | 0644, writerUid});
+    return S_ISREG(found->second.mode) ? &found->second : nullptr;
+}
+
+bool FakeSystem::writeFileInPlace(const std::string& path, const std::string& bytes) {
+    FakeFile* file = regularFileToWrite(path);
+    if (file == nullptr) return false;
+    file->bytes = bytes;
     inPlaceWrites.push_back(path);
     events.push_back("write " + path);
     return true;
 }
 
 bool FakeSystem::appendToFile(const std::string& path, const std::string& bytes) {
-    if (!writable(path)) return false;
-    const auto found = files.find(path);
-    if (found != files.end() && !S_ISREG(found->second.mode)) return false;
-    if (found == files.end()) {
-        files[path] = FakeFile{bytes, S_IFREG | 0644, writerUid};
-    } else {
-        found->second.bytes += bytes;
-    }
+    FakeFile* file = regularFileToWrite(path);
+    if (file == nullptr) return false;
+    file->bytes += bytes;
     appends[path].push_back(bytes);
     events.push_back("append " + path + "|" + bytes);
     return true;

@@ -179,6 +179,9 @@ private:
     void fireTimer(size_t index);
     void deliverPendingSignals();
     bool writable(const std::string& path) const;
+    // The regular file at path for an in-place write, created empty (0644, writerUid) when
+    // missing; nullptr when path fails writes or names something else.
+    FakeFile* regularFileToWrite(const std::string& path);
 
     double monotonic_ = 0;
     std::vector<Timer> timers_;  // creation order
