@@ -10,14 +10,13 @@ control interface of its own. Every call and every lock release is appended to a
 
 import argparse
 import itertools
-import json
 import os
-import signal
 
 import dbus
-import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
+
+from fake_service import append_record, serve
 
 BUS_NAME = "org.freedesktop.login1"
 OBJECT_PATH = "/org/freedesktop/login1"
@@ -25,11 +24,6 @@ MANAGER = "org.freedesktop.login1.Manager"
 CONTROL = "org.horavel.test.FakeLogind"
 SEATS = "/run/systemd/seats"
 SESSIONS = "/run/systemd/sessions"
-
-
-def append_record(path, record):
-    with open(path, "a", encoding="utf-8") as f:
-        f.write(json.dumps(record) + "\n")
 
 
 def read_env_file(path):
@@ -116,18 +110,7 @@ def main():
     parser.add_argument("--record", required=True)
     parser.add_argument("--ready", required=True)
     args = parser.parse_args()
-
-    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-    bus = dbus.SystemBus()
-    # Both stay referenced for as long as the loop runs: the object serves, the name is owned.
-    manager = Manager(bus, args.record)
-    name = dbus.service.BusName(BUS_NAME, bus)
-    loop = GLib.MainLoop()
-    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)
-    with open(args.ready, "w", encoding="utf-8") as f:
-        f.write("ready\n")
-    loop.run()
-    os._exit(0)  # the buses may already be gone; there is nothing to release
+    serve(dbus.SystemBus, lambda bus: Manager(bus, args.record), BUS_NAME, args.ready)
 
 
 if __name__ == "__main__":

@@ -7,14 +7,12 @@ CloseNotification to a JSON-lines file, so scenarios can assert on the notices t
 
 import argparse
 import itertools
-import json
-import os
-import signal
 
 import dbus
-import dbus.mainloop.glib
+import dbus.bus
 import dbus.service
-from gi.repository import GLib
+
+from fake_service import append_record, serve
 
 BUS_NAME = "org.freedesktop.Notifications"
 OBJECT_PATH = "/org/freedesktop/Notifications"
@@ -29,8 +27,7 @@ class Server(dbus.service.Object):
         self.ids = itertools.count(1)
 
     def record(self, **fields):
-        with open(self.record_path, "a", encoding="utf-8") as f:
-            f.write(json.dumps(fields) + "\n")
+        append_record(self.record_path, fields)
 
     @dbus.service.method(INTERFACE, in_signature="susssasa{sv}i", out_signature="u", sender_keyword="sender")
     def Notify(self, app_name, replaces_id, icon, summary, body, actions, hints, timeout, sender=None):
@@ -66,18 +63,8 @@ def main():
     parser.add_argument("--record", required=True)
     parser.add_argument("--ready", required=True)
     args = parser.parse_args()
-
-    dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
-    bus = dbus.bus.BusConnection(args.address)
-    # Both stay referenced for as long as the loop runs: the object serves, the name is owned.
-    server = Server(bus, args.record)
-    name = dbus.service.BusName(BUS_NAME, bus)
-    loop = GLib.MainLoop()
-    GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)
-    with open(args.ready, "w", encoding="utf-8") as f:
-        f.write("ready\n")
-    loop.run()
-    os._exit(0)  # the buses may already be gone; there is nothing to release
+    serve(lambda: dbus.bus.BusConnection(args.address), lambda bus: Server(bus, args.record), BUS_NAME,
+          args.ready)
 
 
 if __name__ == "__main__":

@@ -24,7 +24,7 @@ from typing import NamedTuple
 PYTHON = "/usr/bin/python3"  # the system interpreter, which has python3-dbus and python3-gi
 WORK = "/run/e2e"
 HERE = os.path.dirname(os.path.abspath(__file__))
-HELPERS = ("fake_logind.py", "fake_notifications.py")
+HELPERS = ("fake_service.py", "fake_logind.py", "fake_notifications.py")
 PROGRAMS = ("horaveld", "horavelset", "horavelctl")
 LOG_FILE = "/var/log/hvl.log"
 PID_FILE = "/var/run/horavel.pid"
