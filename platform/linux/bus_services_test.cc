@@ -1,16 +1,10 @@
 // Notices and session termination against stand-in services on a private D-Bus daemon.
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <pwd.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 
@@ -18,73 +12,15 @@
 
 #include "platform/linux/logind.h"
 #include "platform/linux/notices.h"
+#include "platform/linux/test_child.h"
 #include "platform/linux/test_dir.h"
-
-extern char** environ;
 
 namespace hv {
 namespace {
 
-using SteadyClock = std::chrono::steady_clock;
-constexpr auto kPatience = std::chrono::seconds(20);
-
-// A child whose standard output the test reads line by line; killed and reaped on destruction.
-class Reader {
-public:
-    explicit Reader(std::vector<std::string> argv) {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::vector<char*> args;
-        for (std::string& a : argv) args.push_back(a.data());
-        args.push_back(nullptr);
-        if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        out_ = out[0];
-    }
-    ~Reader() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) close(out_);
-    }
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
-
-    // The next line, or "" when none comes within the patience.
-    std::string line() {
-        const auto deadline = SteadyClock::now() + kPatience;
-        std::string text;
-        while (SteadyClock::now() < deadline) {
-            pollfd p{out_, POLLIN, 0};
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
-            if (poll(&p, 1, static_cast<int>(left.count()) + 1) <= 0) break;
-            char c;
-            if (read(out_, &c, 1) != 1) break;
-            if (c == '\n') return text;
-            text += c;
-        }
-        return "";
-    }
-
-private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
-
 bool toolsPresent() {
     return access("/usr/bin/dbus-daemon", X_OK) == 0 && access("/usr/bin/python3", X_OK) == 0 &&
            std::system("/usr/bin/python3 -c 'import dbus, gi' >/dev/null 2>&1") == 0;
-}
-
-std::string sourceFile(const std::string& name) {
-    if (const char* dir = std::getenv("HORAVEL_SOURCE_DIR")) return std::string(dir) + "/platform/linux/" + name;
-    const std::string here = __FILE__;
-    return here.substr(0, here.rfind('/') + 1) + name;
 }
 
 // A private bus listening on `socketPath`, with the stand-in services on it.
@@ -99,23 +35,23 @@ public:
                             << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
                                "<allow user=\"*\"/><allow own=\"*\"/><allow send_destination=\"*\"/>"
                                "<allow receive_sender=\"*\"/></policy></busconfig>\n";
-        daemon_ = std::make_unique<Reader>(std::vector<std::string>{
+        daemon_ = std::make_unique<TestChild>(std::vector<std::string>{
             "/usr/bin/dbus-daemon", "--config-file=" + conf, "--nofork", "--print-address=1"});
         address_ = "unix:path=" + socketPath;
-        if (daemon_->line().empty()) return;
-        std::vector<std::string> argv{"/usr/bin/python3", sourceFile("bus_test_server.py"), address_};
+        if (daemon_->readLine().empty()) return;
+        std::vector<std::string> argv{"/usr/bin/python3", testSourceFile("bus_test_server.py"), address_};
         argv.insert(argv.end(), sessions.begin(), sessions.end());
-        services_ = std::make_unique<Reader>(argv);
-        ready_ = services_->line() == "ready";
+        services_ = std::make_unique<TestChild>(argv);
+        ready_ = services_->readLine() == "ready";
     }
 
     bool ready() const { return ready_; }
     const std::string& address() const { return address_; }
-    std::string nextCall() { return services_->line(); }
+    std::string nextCall() { return services_->readLine(); }
 
 private:
-    std::unique_ptr<Reader> daemon_;
-    std::unique_ptr<Reader> services_;
+    std::unique_ptr<TestChild> daemon_;
+    std::unique_ptr<TestChild> services_;
     std::string address_;
     bool ready_ = false;
 };

@@ -1,11 +1,6 @@
 #include "platform/linux/power.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -15,69 +10,13 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "platform/linux/test_child.h"
 
 namespace hv {
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-constexpr auto kPatience = std::chrono::seconds(20);
-
-// A child process whose standard output the test reads; terminated and reaped on destruction.
-class Child {
-  public:
-    explicit Child(std::vector<std::string> argv) {
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        std::vector<char*> args;
-        for (std::string& a : argv) args.push_back(a.data());
-        args.push_back(nullptr);
-        if (::posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        out_ = out[0];
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) ::close(out_);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    // The next line of output, waiting at most until the deadline; "" on timeout or end.
-    std::string readLine() {
-        const auto deadline = Clock::now() + kPatience;
-        std::string line;
-        while (Clock::now() < deadline) {
-            pollfd p{out_, POLLIN, 0};
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-            char c;
-            if (::read(out_, &c, 1) != 1) break;
-            if (c == '\n') return line;
-            line += c;
-        }
-        return "";
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int out_ = -1;
-};
-
-fs::path sourceDir() {
-    if (const char* dir = std::getenv("HORAVEL_SOURCE_DIR"))
-        return fs::path(dir) / "platform/linux";
-    return fs::path(__FILE__).parent_path();
-}
 
 // A private bus with (optionally) the fake logind on it, and a client connection for the test
 // to drive the fake with.
@@ -101,7 +40,7 @@ class PrivateBus {
                "    <allow own=\"*\"/>\n"
                "  </policy>\n"
                "</busconfig>\n";
-        daemon_ = std::make_unique<Child>(std::vector<std::string>{
+        daemon_ = std::make_unique<TestChild>(std::vector<std::string>{
             "/usr/bin/dbus-daemon", "--config-file=" + (dir_ / "bus.conf").string(), "--nofork",
             "--print-address=1"});
         address_ = daemon_->readLine();
@@ -117,8 +56,8 @@ class PrivateBus {
     const std::string& address() const { return address_; }
 
     bool startLogind() {
-        logind_ = std::make_unique<Child>(std::vector<std::string>{
-            "/usr/bin/python3", (sourceDir() / "power_test_logind.py").string(), address_});
+        logind_ = std::make_unique<TestChild>(std::vector<std::string>{
+            "/usr/bin/python3", testSourceFile("power_test_logind.py"), address_});
         if (logind_->readLine() != "ready") return false;
         return sd_bus_new(&client_) >= 0 && sd_bus_set_address(client_, address_.c_str()) >= 0 &&
                sd_bus_set_bus_client(client_, 1) >= 0 && sd_bus_start(client_) >= 0;
@@ -191,8 +130,8 @@ class PrivateBus {
 
   private:
     fs::path dir_;
-    std::unique_ptr<Child> daemon_;
-    std::unique_ptr<Child> logind_;
+    std::unique_ptr<TestChild> daemon_;
+    std::unique_ptr<TestChild> logind_;
     std::string address_;
     sd_bus* client_ = nullptr;
 };
@@ -215,7 +154,7 @@ Event newEvent() {
 // Runs the loop until `done` holds, within a bounded time.
 template <class Done>
 bool runUntil(sd_event* event, Done done) {
-    const auto deadline = Clock::now() + kPatience;
+    const auto deadline = Clock::now() + kTestPatience;
     while (!done() && Clock::now() < deadline) sd_event_run(event, 100'000);
     return done();
 }
