@@ -14,6 +14,7 @@
 
 #include "foundation/dictionary_builder.h"
 #include "foundation/property_list.h"
+#include "foundation/shared_objects.h"
 #include "foundation/unicode.h"
 
 namespace hv {
@@ -54,7 +55,7 @@ public:
             result.error = std::move(error);
             return result;
         }
-        slots_.resize(objectCount_);
+        objects_.resize(objectCount_);
         int height = 0;
         Value top = object(topObject_, 0, size_ - kTrailerSize + 16, height);
         if (failure_) {
@@ -66,14 +67,6 @@ public:
     }
 
 private:
-    enum class State : uint8_t { Unread, Reading, Done };
-    struct Slot {
-        State state = State::Unread;
-        // Containers between this object and its deepest leaf, itself included.
-        int height = 0;
-        Value value;
-    };
-
     std::optional<DecodeError> readTrailer() {
         if (size_ > limits_.maxBytes) return DecodeError{"property list larger than the size limit", limits_.maxBytes};
         if (size_ < kHeaderSize + kTrailerSize + 1) return DecodeError{"binary property list truncated", size_};
@@ -111,31 +104,28 @@ private:
             fail("object reference out of range", from);
             return {};
         }
-        Slot& slot = slots_[index];
-        if (slot.state == State::Reading) {
-            fail("reference cycle", from);
-            return {};
-        }
-        if (slot.state == State::Done) {
-            if (depth + slot.height > limits_.maxDepth) {
+        Value shared;
+        switch (objects_.lookup(index, depth, limits_.maxDepth, shared, height)) {
+            case SharedObjects::Lookup::Cycle:
+                fail("reference cycle", from);
+                return {};
+            case SharedObjects::Lookup::TooDeep:
                 fail("nesting deeper than the limit", from);
                 return {};
-            }
-            height = slot.height;
-            return slot.value;
+            case SharedObjects::Lookup::Shared:
+                return shared;
+            case SharedObjects::Lookup::Unread:
+                break;
         }
         const size_t at = readBigEndian(data_ + offsetTable_ + index * offsetSize_, offsetSize_);
         if (at < kHeaderSize || at >= offsetTable_) {
             fail("object offset out of range", offsetTable_ + index * offsetSize_);
             return {};
         }
-        slot.state = State::Reading;
+        objects_.startDecoding(index);
         height = 0;
         Value v = parse(at, depth, height);
-        Slot& done = slots_[index];
-        done.state = State::Done;
-        done.height = height;
-        done.value = v;
+        objects_.finishDecoding(index, v, height);
         return v;
     }
 
@@ -322,7 +312,7 @@ private:
     DecodeLimits limits_;
     size_t offsetSize_ = 0, refSize_ = 0;
     uint64_t objectCount_ = 0, topObject_ = 0, offsetTable_ = 0;
-    std::vector<Slot> slots_;
+    SharedObjects objects_;
     size_t values_ = 0;
     std::optional<DecodeError> failure_;
 };

@@ -16,6 +16,7 @@
 #include "foundation/dictionary_builder.h"
 #include "foundation/keyed_archive.h"
 #include "foundation/property_list.h"
+#include "foundation/shared_objects.h"
 #include "foundation/unicode.h"
 
 namespace hv {
@@ -84,13 +85,6 @@ public:
     }
 
 private:
-    enum class State : uint8_t { Unread, Reading, Done };
-    struct Slot {
-        State state = State::Unread;
-        int height = 0;
-        Value value;
-    };
-
     Value fail(std::string message) {
         if (!failure_) failure_ = DecodeError{std::move(message), 0};
         return {};
@@ -108,7 +102,7 @@ private:
         objects_ = objects.array();
         if (objects_->empty() || !objects_->front().string() || *objects_->front().string() != "$null")
             return fail("$objects[0] is not $null");
-        slots_.resize(objects_->size());
+        decoded_.resize(objects_->size());
         const Value root = topDict["root"];
         if (root.isNil()) return {};
         const auto uid = asUid(root);
@@ -132,19 +126,20 @@ private:
         if (failure_ || uid == 0) return {};
         if (uid >= objects_->size()) return fail(concat({"reference $objects[", std::to_string(uid), "] out of range"}));
         uid = canonical(uid);
-        Slot& slot = slots_[uid];
-        if (slot.state == State::Reading) return fail(concat({"reference cycle at $objects[", std::to_string(uid), "]"}));
-        if (slot.state == State::Done) {
-            if (depth + slot.height > limits_.maxDepth) return fail("nesting deeper than the limit");
-            height = slot.height;
-            return slot.value;
+        Value shared;
+        switch (decoded_.lookup(uid, depth, limits_.maxDepth, shared, height)) {
+            case SharedObjects::Lookup::Cycle:
+                return fail(concat({"reference cycle at $objects[", std::to_string(uid), "]"}));
+            case SharedObjects::Lookup::TooDeep:
+                return fail("nesting deeper than the limit");
+            case SharedObjects::Lookup::Shared:
+                return shared;
+            case SharedObjects::Lookup::Unread:
+                break;
         }
-        slot.state = State::Reading;
+        decoded_.startDecoding(uid);
         Value v = entry(uid, depth, height);
-        Slot& done = slots_[uid];
-        done.state = State::Done;
-        done.height = height;
-        done.value = v;
+        decoded_.finishDecoding(uid, v, height);
         return v;
     }
 
@@ -394,7 +389,7 @@ private:
 
     DecodeLimits limits_;
     const Array* objects_ = nullptr;
-    std::vector<Slot> slots_;
+    SharedObjects decoded_;
     std::unordered_map<uint64_t, std::optional<std::string>> zones_;
     std::unordered_map<uint64_t, Resolved> classes_;
     std::unordered_map<const void*, uint64_t> canonical_;
