@@ -18,11 +18,6 @@
 namespace hv {
 namespace {
 
-bool toolsPresent() {
-    return access("/usr/bin/dbus-daemon", X_OK) == 0 && access("/usr/bin/python3", X_OK) == 0 &&
-           std::system("/usr/bin/python3 -c 'import dbus, gi' >/dev/null 2>&1") == 0;
-}
-
 // A private bus listening on `socketPath`, with the stand-in services on it.
 class ServiceBus {
 public:
@@ -59,7 +54,7 @@ private:
 class BusServicesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!toolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
+        if (!busToolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
         ASSERT_FALSE(dir_.path().empty());
         chmod(dir_.path().c_str(), 0755);
     }

@@ -136,11 +136,6 @@ class PrivateBus {
     sd_bus* client_ = nullptr;
 };
 
-bool toolsPresent() {
-    return ::access("/usr/bin/dbus-daemon", X_OK) == 0 && ::access("/usr/bin/python3", X_OK) == 0 &&
-           std::system("/usr/bin/python3 -c 'import dbus, gi' >/dev/null 2>&1") == 0;
-}
-
 struct EventDeleter {
     void operator()(sd_event* e) const { sd_event_unref(e); }
 };
@@ -160,7 +155,7 @@ bool runUntil(sd_event* event, Done done) {
 }
 
 TEST(LogindPower, HoldsTheDelayLockAndReleasesItForSleepAndRetakesItOnWake) {
-    if (!toolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
+    if (!busToolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
     PrivateBus bus;
     ASSERT_FALSE(bus.address().empty());
     ASSERT_TRUE(bus.startLogind());
@@ -205,7 +200,7 @@ TEST(LogindPower, HoldsTheDelayLockAndReleasesItForSleepAndRetakesItOnWake) {
 // daemon drop its lock, so that a real sleep no longer waits for it to be recorded, and a forged
 // "wake" would time a sleep that never happened; only logind's broadcasts count.
 TEST(LogindPower, IgnoresPrepareForSleepAddressedToItByAnotherClient) {
-    if (!toolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
+    if (!busToolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
     PrivateBus bus;
     ASSERT_FALSE(bus.address().empty());
     ASSERT_TRUE(bus.startLogind());
@@ -231,7 +226,7 @@ TEST(LogindPower, IgnoresPrepareForSleepAddressedToItByAnotherClient) {
 }
 
 TEST(LogindPower, FailsWithoutABusOrWithoutLogind) {
-    if (!toolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
+    if (!busToolsPresent()) GTEST_SKIP() << "dbus-daemon or python3-dbus missing";
     Event event = newEvent();
     ASSERT_TRUE(event);
     const auto ignore = [](PowerEvent) {};

@@ -1,7 +1,7 @@
 #pragma once
 
 // Helpers for the tests that run real helper programs: a child whose standard output the test reads
-// line by line, and the path of a helper script kept beside these tests.
+// line by line, whether the D-Bus tools are there, and the path of a helper script kept beside these tests.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -71,6 +71,12 @@ private:
     pid_t pid_ = -1;
     int out_ = -1;
 };
+
+// Whether the tests that start a private D-Bus daemon and a python3-dbus helper can run here.
+inline bool busToolsPresent() {
+    return access("/usr/bin/dbus-daemon", X_OK) == 0 && access("/usr/bin/python3", X_OK) == 0 &&
+           std::system("/usr/bin/python3 -c 'import dbus, gi' >/dev/null 2>&1") == 0;
+}
 
 // The path of a file in platform/linux of the source tree.
 inline std::string testSourceFile(const std::string& name) {
