@@ -155,6 +155,9 @@ public:
         double at = 0;
     };
     std::map<std::string, CarriedSeconds> carriedSeconds;
+    // When the last tick with monitoring on ran; a tick on a later local day resets the counts
+    // even when no tick fell in the first minute of that day.
+    std::optional<double> lastTickTime;
 
     uint32_t status = 0;
     uint32_t amin = 0;

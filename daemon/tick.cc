@@ -68,6 +68,12 @@ void Monitor::userMonitor() {
         loadUserData();
     }
 
+    // A day began since the last tick that ran. Usually this tick is in the day's first minute;
+    // when the computer slept, or monitoring was off, across midnight, no tick of that minute
+    // ran and this one resets the counts in its stead.
+    const bool newDay = lastTickTime && !sameLocalDay(*lastTickTime, now.unixTime());
+    lastTickTime = now.unixTime();
+
     // The list is walked as it stands now; the records themselves are shared with `userlist`.
     const Array list = userlist;
     // The midnight reset leaves the same state however often it runs within one tick, so a
@@ -83,9 +89,13 @@ void Monitor::userMonitor() {
             continue;
         }
 
-        if (now.hourOfDay() == 0 && now.minuteOfHour() == 0 && !clearedThisTick) {
+        if (((now.hourOfDay() == 0 && now.minuteOfHour() == 0) || newDay) && !clearedThisTick) {
             clearToday();
             clearedThisTick = true;
+            // The new day's allowance gets its own warning, once.
+            if (newDay) {
+                warning = false;
+            }
             // A session that runs across midnight starts the new day from the reset count too,
             // rather than charging the earlier day's minutes against today's allowance until
             // the next policy load.

@@ -197,6 +197,61 @@ TEST_F(TickTest, ASessionAcrossMidnightGetsTheNewDaysWholeAllowance) {
     EXPECT_EQ(savedPolicy()[0]->usage().intValue(), static_cast<int32_t>(monitor->umin));
 }
 
+// A laptop closed in the evening with the child logged in, opened the next morning (sleep not
+// counted), or monitoring switched off overnight: no tick ran at 00:00, yet the new day must not
+// carry the earlier day's minutes, nor its spent warning.
+class OvernightTest : public TickTest {
+protected:
+    void warnedInTheEvening() {
+        sys.setTime(utc(kYear, kMonth, kDay, 21, 0));
+        kidWith(60, 56, {{"warntime", Value::integer(5)}});
+        tick();
+        tick();
+        ASSERT_TRUE(monitor->warning) << "56 of 60 minutes: warned the evening before";
+        warningsBefore = countLog("warning - allowed 60 min - used today 56 min");
+    }
+
+    void expectAFreshMorning() {
+        tick();
+        EXPECT_EQ(monitor->umin, 1u);
+        EXPECT_EQ(savedPolicy()[0]->usage().intValue(), 1);
+        EXPECT_EQ(CalendarDate::fromValue(*savedPolicy()[0]->date().date()).dayOfMonth(),
+                  kDay + 1);
+        EXPECT_FALSE(monitor->warning) << "the new day's allowance gets its own warning";
+        EXPECT_TRUE(sys.terminatedSessions.empty());
+        EXPECT_EQ(countLog("logout - allowed 60 min - used today 60 min"), 0u);
+        EXPECT_EQ(countLog("warning - allowed 60 min - used today 56 min"), warningsBefore);
+    }
+
+    size_t warningsBefore = 0;
+};
+
+TEST_F(OvernightTest, AwakeAcrossMidnightTheNewDayWarnsOnce) {
+    warnedInTheEvening();
+    sys.setTime(utc(kYear, kMonth, kDay, 23, 58, 0));
+    plantRunningSettings({{"warntime", Value::integer(5)}});
+    plantPolicy(listOf({limitRecord(3, 1, sys.now())}));
+    start();
+    tickUntil([&] { return CalendarDate(sys.now()).hourOfDay() == 0 &&
+                           CalendarDate(sys.now()).minuteOfHour() == 1; });
+    EXPECT_EQ(countLog("warning - allowed 3 min - used today 1 min"), 2u)
+        << "once the evening before at the reload, once for the new day";
+}
+
+TEST_F(OvernightTest, SuspendedAcrossMidnight) {
+    warnedInTheEvening();
+    sys.setTime(sys.now() + 11 * 3600.0);  // suspended: no tick fires
+    expectAFreshMorning();
+}
+
+TEST_F(OvernightTest, MonitoringOffAcrossMidnight) {
+    warnedInTheEvening();
+    monitor->isRunning = false;
+    sys.advance(11 * 3600.0);  // ticks come, but return at once
+    monitor->isRunning = true;
+    expectAFreshMorning();
+}
+
 // The child writes its own policy file and may fill it with records; the reset at midnight must
 // not cost one save per record, let alone one per record for every limit record.
 TEST_F(TickTest, MidnightResetSavesTheListOncePerTick) {
