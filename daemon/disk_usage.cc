@@ -1,4 +1,3 @@
-#include <sys/stat.h>
 
 #include <cstdio>
 
@@ -22,9 +21,7 @@ uint32_t countedSize(uint64_t size) {
 std::string scriptRefusal(Monitor& m) {
     const std::string policy = m.config.policyPath(*m.user);
     const auto info = m.system.fileInfo(policy);
-    const bool rootOnly =
-        info && S_ISREG(info->mode) && info->uid == 0 && (info->mode & (S_IWGRP | S_IWOTH)) == 0;
-    if (!m.policyTrusted || !rootOnly) {
+    if (!m.policyTrusted || !info || !writableOnlyByRoot(*info)) {
         return policy + " is not a file owned by root and writable only by root";
     }
     for (size_t i = 0; i < m.userlist.size(); ++i) {

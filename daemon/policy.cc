@@ -27,11 +27,6 @@ std::string printable(std::string text) {
     return text;
 }
 
-// Only root could have written it: owned by root, writable by neither group nor others.
-bool trustedFile(const std::optional<FileInfo>& info) {
-    return info && S_ISREG(info->mode) && info->uid == 0 && (info->mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
 // The list of records that the archive holds, or the reason it holds none.
 std::optional<Array> policyList(const Value& root, std::string& why) {
     const Array* list = root.array();
@@ -76,7 +71,7 @@ void Monitor::loadUserData() {
                 logIt("policy file " + path + " ignored: " + printable(decoded.error->message));
             } else if (std::optional<Array> list = policyList(decoded.value, why)) {
                 userlist = std::move(*list);
-                policyTrusted = trustedFile(read.info);
+                policyTrusted = read.info && writableOnlyByRoot(*read.info);
                 policyFile = read.info;
             } else {
                 logIt("policy file " + path + " ignored: " + printable(why));

@@ -1,5 +1,3 @@
-#include <sys/stat.h>
-
 #include "daemon/monitor.h"
 #include "foundation/property_list.h"
 
@@ -13,12 +11,6 @@ std::optional<std::string> templateOf(const Value& value) {
         return *text;
     }
     return std::nullopt;
-}
-
-// Settings switch monitoring for every account, so only a file that root alone could have
-// written counts: one that another account can change would let a child switch monitoring off.
-bool rootOnly(const std::optional<FileInfo>& info) {
-    return info && info->uid == 0 && (info->mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 uint32_t numberOf(const Value& value) {
@@ -35,7 +27,9 @@ void Monitor::loadUserStatus() {
     // A settings file that is missing, unreadable, not a property list or not a dictionary
     // leaves every setting as it was.
     ReadResult read = system.readFile(config.settingsFile, kMaxFileBytes);
-    if (read.bytes && !rootOnly(read.info)) {
+    // Settings switch monitoring for every account, so only a file that root alone could have
+    // written counts: one that another account can change would let a child switch it off.
+    if (read.bytes && !(read.info && writableOnlyByRoot(*read.info))) {
         logIt("settings file " + config.settingsFile +
               " ignored: not owned by root and writable only by root");
     } else if (read.bytes) {

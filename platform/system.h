@@ -6,6 +6,7 @@
 // Every call is made from the daemon's one thread. Calls that can fail report it in their result;
 // none throws.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -59,6 +60,12 @@ struct FileInfo {
     dev_t device = 0;
     ino_t inode = 0;
 };
+
+// A regular file that only root could have written: owned by root, writable by neither group nor
+// others. Root acts on such files alone (the account's script, the settings).
+inline bool writableOnlyByRoot(const FileInfo& info) {
+    return S_ISREG(info.mode) && info.uid == 0 && (info.mode & (S_IWGRP | S_IWOTH)) == 0;
+}
 
 // Who a written file is to belong to.
 struct FileOwner {

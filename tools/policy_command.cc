@@ -96,7 +96,7 @@ int runPolicyShow(const Config& config, const std::string& user, bool asJson, st
     out << renderPolicy(user, path, loaded.records, parsed.policy);
     // The daemon runs the script only from a file that root alone could have written.
     std::optional<FileInfo> info = pathInfo(path);
-    if (info && (info->uid != 0 || (info->mode & (S_IWGRP | S_IWOTH)) != 0)) {
+    if (info && !writableOnlyByRoot(*info)) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info->mode & 07777));
         out << "Note: " << path << " is not root's alone (owner uid " << info->uid << ", mode " << mode
