@@ -25,8 +25,25 @@ struct Config {
     // The system bus, where logind answers.
     std::string systemBusAddress = "unix:path=/run/dbus/system_bus_socket";
 
+    // The root-held store: only root can read or write below it, so what it holds is the
+    // administrator's word and the daemon's own counts, never the child's.
+    std::string storeRoot = "/var/lib/horavel";
+    // Held with an exclusive lock by the one running daemon.
+    std::string lockFile = "/run/horaveld.lock";
+
     std::string policyPath(const std::string& user) const {
         return homeRoot + "/" + user + "/.horavel";
+    }
+    // The store's copy of an account's policy, its previous good copy, and the small per-account
+    // facts that the daemon keeps for others (the login check).
+    std::string storePolicyPath(const std::string& user) const {
+        return storeRoot + "/policies/" + user + ".horavel";
+    }
+    std::string storePreviousPath(const std::string& user) const {
+        return storePolicyPath(user) + ".prev";
+    }
+    std::string storeStatePath(const std::string& user) const {
+        return storeRoot + "/state/" + user;
     }
 };
 

@@ -28,6 +28,7 @@ HELPERS = ("fake_service.py", "fake_logind.py", "fake_notifications.py")
 PROGRAMS = ("horaveld", "horavelset", "horavelctl")
 LOG_FILE = "/var/log/hvl.log"
 PID_FILE = "/var/run/horavel.pid"
+STORE = "/var/lib/horavel"  # the root-held store
 CHANNEL_KEY = 1500
 INTERFACE = "veth0"
 INTERFACE_ADDRESS = "10.231.0.1"
@@ -256,6 +257,7 @@ class Sandbox:
             shutil.copy2(os.path.join(HERE, helper), f"{WORK}/{helper}")
         for path, mode in (("/home", "0755"), ("/var/log", "0755"), ("/tmp", "1777"), ("/dev/shm", "1777")):
             self._mount_tmpfs(path, mode)
+        self._private_store()
         if os.path.realpath("/var/run") != "/run":
             self._mount_tmpfs("/var/run", "0755")
         os.chdir(WORK)
@@ -281,6 +283,20 @@ class Sandbox:
     def _mount_tmpfs(path, mode):
         run(["mount", "-t", "tmpfs", "-o", f"mode={mode},size=256m", "tmpfs", path])
 
+    def _private_store(self):
+        """A private, empty store at its real path, without creating anything on the host: /var/lib becomes
+        a tmpfs of links to the host's entries (seen through a bind mount) beside a tmpfs of our own."""
+        parent = os.path.dirname(STORE)
+        host_view = f"{WORK}/host-var-lib"
+        os.makedirs(host_view)
+        run(["mount", "--bind", parent, host_view])
+        self._mount_tmpfs(parent, "0755")
+        for entry in os.listdir(host_view):
+            if entry != os.path.basename(STORE):
+                os.symlink(f"{host_view}/{entry}", f"{parent}/{entry}")
+        os.makedirs(STORE)
+        self._mount_tmpfs(STORE, "0700")
+
     @staticmethod
     def _check_private_mounts():
         """Everything the programs write must land on this namespace's own tmpfs mounts."""
@@ -289,7 +305,7 @@ class Sandbox:
             for line in f:
                 fields = line.split()
                 mounts[fields[4]] = fields[fields.index("-") + 1]
-        for path in ("/run", "/home", "/var/log", "/tmp", "/dev/shm"):
+        for path in ("/run", "/home", "/var/log", "/tmp", "/dev/shm", STORE):
             check(mounts.get(path) == "tmpfs", f"{path} is not a private tmpfs in the sandbox")
         check(os.path.realpath("/var/run") == "/run" or mounts.get("/var/run") == "tmpfs",
               "/var/run is not a private tmpfs in the sandbox")
