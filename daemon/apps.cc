@@ -84,7 +84,7 @@ void Monitor::checkApps() {
                 appwarndone = warnonce == 1;
             }
         }
-        if (used < allowed) updateUser(user, static_cast<int32_t>(i));
+        if (used < allowed) countMinute(static_cast<int32_t>(i));
     }
 }
 

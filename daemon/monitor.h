@@ -59,25 +59,32 @@ public:
     // Settings file -> the settings variables; creates the disk timer once; logs
     // "preferences loaded".
     void loadUserStatus();
-    // The console user's policy file -> `user`, `userlist`; sets `switched`.
+    // The console user's policy -> `user`, `userlist`; sets `switched`. A managed account's
+    // policy comes from the root-held store only (its previous copy when the entry is unusable);
+    // any other account's from its home file, which is imported into the store when root alone
+    // could have written it.
     void loadUserData();
     // The console user's name; nullopt when nobody (or only a greeter) is at the console.
     std::optional<std::string> userCurrent();
-    // Adds one minute to the record at index, stamps it with now and writes the whole list to
-    // the policy file of `name`. Nothing is written when `name` is absent or the index is out of
-    // range.
+    // Adds one minute to the record at index, stamps it with now and saves the whole list for
+    // `name`. Nothing happens when `name` is not the loaded user or the index is out of range.
     void updateUser(const std::optional<std::string>& name, int32_t index);
     // The two halves of updateUser: countMinute adds the minute and the stamp in memory (false
-    // when the index is out of range); saveUserList writes the whole list to the policy file of
-    // `name` (nothing when `name` is absent or not a plain account name, nor over a root-owned
-    // file that has replaced the one loaded, which the pending reload is to read).
+    // when the index is out of range) and marks the list unsaved; saveUserList writes the whole
+    // list for `name`, which must be the loaded user: to the store and then the home copy for a
+    // managed account, to the home file otherwise (never over a root-owned file that has
+    // replaced the one loaded, which the pending reload is to read). A failed save is logged
+    // once and leaves the list unsaved.
     bool countMinute(int32_t index);
     void saveUserList(const std::optional<std::string>& name);
+    // The tick's one save: the list when minutes were counted since the last save, and a failed
+    // save again once a minute has passed.
+    void saveIfUnsaved();
 
     // The 5-second tick.
     void userMonitor();
     // Midnight: every record's stored usage starts afresh (reset, then counted as one minute
-    // stamped now), and the list is saved once.
+    // stamped now); the tick saves the list.
     void clearToday();
 
     // Expands a template into `message`: "%u" "%a" "%w" "%m" "%l" "%sr" "%er", first occurrence
@@ -155,9 +162,18 @@ public:
         double at = 0;
     };
     std::map<std::string, CarriedSeconds> carriedSeconds;
-    // When the last tick with monitoring on ran; a tick on a later local day resets the counts
-    // even when no tick fell in the first minute of that day.
-    std::optional<double> lastTickTime;
+    // The local date (yyyymmdd) of the last reset of the day's counts: the reset runs when the
+    // date moves past it, so a clock stepped back, a midnight hour that repeats and a sleep
+    // across midnight each reset at most once.
+    std::optional<int> lastResetDay;
+    // The highest count of minutes each account has been given on a day. Usage never goes
+    // backwards within a day: a reload that finds less (a failed save, a stashed file, a file
+    // replaced by an older one) goes on from this.
+    struct DayCount {
+        int day = 0;
+        uint32_t minutes = 0;
+    };
+    std::map<std::string, DayCount> todaysHighest;
 
     uint32_t status = 0;
     uint32_t amin = 0;
@@ -207,6 +223,22 @@ public:
     std::optional<FileInfo> policyFile;
     // Whether a save found the loaded policy file replaced by another (logged once per load).
     bool policyReplaced = false;
+    // Whether the loaded policy is the account's store entry (saves go to the store, then to the
+    // home copy), and whether it came from the entry's previous copy (the unusable entry is then
+    // not kept as the previous copy by the next save).
+    bool managed = false;
+    bool storeFallback = false;
+    // Minutes counted since the last successful save; when the last save failed; whether the
+    // home copy of a managed account could not be written (each said once in the log).
+    bool unsavedMinutes = false;
+    std::optional<double> saveFailedAt;
+    bool mirrorFailing = false;
+
+private:
+    // The tick's work on each limit record of the list, at `now`.
+    void countRecords(const CalendarDate& now);
+    void loadHomePolicy();
+    bool writeStore(const std::string& bytes);
 };
 
 }  // namespace hv

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -77,11 +78,21 @@ protected:
 
     std::string policyPath(const std::string& name = "kid") const { return config.policyPath(name); }
 
+    // A policy file in the account's home. One that root alone could have written is the
+    // administrator's, installed as horavelset does: in the store too.
     void plantPolicy(const Array& list, const std::string& name = "kid", uid_t owner = 0,
                      mode_t mode = S_IFREG | 0644) {
         const std::optional<std::string> bytes = keyedArchive(Value(list));
         ASSERT_TRUE(bytes.has_value());
         sys.files[policyPath(name)] = FakeFile{*bytes, mode, owner};
+        if (writableOnlyByRoot(FileInfo{owner, mode})) plantStore(list, name);
+    }
+
+    // The account's entry in the root-held store, as root writes it.
+    void plantStore(const Array& list, const std::string& name = "kid") {
+        const std::optional<std::string> bytes = keyedArchive(Value(list));
+        ASSERT_TRUE(bytes.has_value());
+        sys.files[config.storePolicyPath(name)] = FakeFile{*bytes, S_IFREG | 0600, 0};
     }
 
     void plantSettings(Dictionary dict) {
@@ -101,10 +112,12 @@ protected:
         plantSettings(std::move(dict));
     }
 
-    // The policy list saved in the fake file system for `name`.
-    std::vector<std::shared_ptr<TableElement>> savedPolicy(const std::string& name = "kid") {
+    // The policy list saved in the fake file system for `name` (its home file, unless another
+    // path is given).
+    std::vector<std::shared_ptr<TableElement>> savedPolicy(const std::string& name = "kid",
+                                                           std::optional<std::string> path = {}) {
         std::vector<std::shared_ptr<TableElement>> records;
-        const DecodeResult decoded = keyedUnarchive(sys.contents(policyPath(name)));
+        const DecodeResult decoded = keyedUnarchive(sys.contents(path.value_or(policyPath(name))));
         EXPECT_TRUE(decoded.ok());
         if (const Array* list = decoded.value.array()) {
             for (size_t i = 0; i < list->size(); ++i) records.push_back(recordAt(*list, i));
@@ -119,6 +132,13 @@ protected:
         monitor->loadUserStatus();
         monitor->loadUserData();
         return *monitor;
+    }
+
+    // The daemon restarted: a new Monitor, knowing nothing of the old one's memory, on the same
+    // system (its files, clock and console).
+    void restart() {
+        monitor.reset();
+        sys.endProcess();
     }
 
     // One tick of the real timer.
@@ -139,6 +159,9 @@ protected:
         std::vector<std::string> messages;
         for (const std::string& line : logLines()) messages.push_back(line.substr(25));
         return messages;
+    }
+    size_t countWrites(const std::string& path) const {
+        return static_cast<size_t>(std::count(sys.atomicWrites.begin(), sys.atomicWrites.end(), path));
     }
     size_t countLog(const std::string& message) const {
         size_t n = 0;

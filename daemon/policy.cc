@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 
+#include "common/policy_store.h"
 #include "common/table_element.h"
 #include "foundation/keyed_archive.h"
 #include "daemon/monitor.h"
@@ -8,40 +9,16 @@ namespace hv {
 
 namespace {
 
-// Permission bits kept from a loaded policy file; set-id and sticky bits never survive a save.
+// Permission bits kept from a loaded home policy file; set-id and sticky bits never survive a save.
 constexpr mode_t kKeptPolicyBits = 0666;
-
-// A console user name becomes one path component under the home root; anything that would
-// leave that directory names no policy file.
-bool usableName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
-
-// A reason may quote the file (a class name, a key); the child wrote that, so it must not be able
-// to start a line of its own in the log.
-std::string printable(std::string text) {
-    for (char& c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    }
-    return text;
-}
-
-// The list of records that the archive holds, or the reason it holds none.
-std::optional<Array> policyList(const Value& root, std::string& why) {
-    const Array* list = root.array();
-    if (list == nullptr) {
-        why = "its root is not a list";
-        return std::nullopt;
-    }
-    for (size_t i = 0; i < list->size(); ++i) {
-        if (recordAt(*list, i) == nullptr) {
-            why = "element " + std::to_string(i) + " is not a policy record";
-            return std::nullopt;
-        }
-    }
-    return *list;
-}
+// The store is root's alone; the home copy of a managed account is root's and readable by all,
+// as the administrator's tool writes it.
+constexpr mode_t kStoreDirectoryMode = 0700;
+constexpr mode_t kStoreFileMode = 0600;
+constexpr mode_t kMirrorMode = 0644;
+constexpr FileOwner kRoot{0, 0};
+// A failed save is tried again once a minute, not on every tick.
+constexpr double kSaveRetrySeconds = 60;
 
 }  // namespace
 
@@ -60,24 +37,31 @@ void Monitor::loadUserData() {
     policyTrusted = false;
     policyFile.reset();
     policyReplaced = false;
+    managed = false;
+    storeFallback = false;
+    unsavedMinutes = false;
+    saveFailedAt.reset();
+    mirrorFailing = false;
 
-    if (user && usableName(*user)) {
-        const std::string path = config.policyPath(*user);
-        ReadResult read = system.readFile(path, kMaxFileBytes);
-        if (read.bytes) {
-            DecodeResult decoded = keyedUnarchive(*read.bytes);
-            std::string why;
-            if (!decoded.ok()) {
-                logIt("policy file " + path + " ignored: " + printable(decoded.error->message));
-            } else if (std::optional<Array> list = policyList(decoded.value, why)) {
-                userlist = std::move(*list);
-                policyTrusted = read.info && writableOnlyByRoot(*read.info);
-                policyFile = read.info;
-            } else {
-                logIt("policy file " + path + " ignored: " + printable(why));
+    if (user && usableAccountName(*user)) {
+        StoredPolicy stored = readStoredPolicy(
+            config, *user, [this](const std::string& path) { return system.readFile(path, kMaxFileBytes); });
+        if (stored.managed) {
+            // A managed account's policy and counts come from the store alone: its home file is
+            // the child's to delete, stash or rewrite, and is never read back.
+            managed = true;
+            if (!stored.problem.empty()) {
+                logIt("policy store entry " + stored.problem +
+                      (stored.list ? "; its previous copy is used" : "; no policy loaded"));
             }
-        } else if (!read.missing) {
-            logIt("policy file " + path + " cannot be read: " + printable(read.error));
+            if (stored.list) {
+                userlist = std::move(*stored.list);
+                policyTrusted = true;
+                policyFile = stored.info;
+                storeFallback = stored.fromPrevious;
+            }
+        } else {
+            loadHomePolicy();
         }
     }
 
@@ -85,8 +69,48 @@ void Monitor::loadUserData() {
     switched = true;
 }
 
+void Monitor::loadHomePolicy() {
+    const std::string path = config.policyPath(*user);
+    ReadResult read = system.readFile(path, kMaxFileBytes);
+    if (!read.bytes) {
+        if (!read.missing) logIt("policy file " + path + " cannot be read: " + read.error);
+        return;
+    }
+    PolicyListDecode decoded = decodePolicyList(*read.bytes);
+    if (!decoded.list) {
+        logIt("policy file " + path + " ignored: it " + decoded.why);
+        return;
+    }
+    userlist = std::move(*decoded.list);
+    policyTrusted = read.info && writableOnlyByRoot(*read.info);
+    policyFile = read.info;
+    // A file root alone wrote is the administrator's policy: from now on the store keeps it,
+    // out of the child's reach. A file the child could have written is never promoted.
+    if (policyTrusted && writeStore(*read.bytes)) {
+        managed = true;
+        logIt("policy of " + *user + " imported into " + config.storePolicyPath(*user));
+    }
+}
+
+bool Monitor::writeStore(const std::string& bytes) {
+    const std::string path = config.storePolicyPath(*user);
+    if (!system.makeRootDirectory(config.storeRoot, kStoreDirectoryMode) ||
+        !system.makeRootDirectory(config.storeRoot + "/policies", kStoreDirectoryMode)) {
+        return false;
+    }
+    // The entry that served is the previous good copy from now on; one that could not be used
+    // never takes that place.
+    if (!storeFallback && system.fileExists(path)) {
+        system.linkFile(path, config.storePreviousPath(*user));
+    }
+    if (!system.writeFileAtomic(path, bytes, kStoreFileMode, kRoot)) return false;
+    storeFallback = false;
+    policyFile = system.fileInfo(path);
+    return true;
+}
+
 void Monitor::updateUser(const std::optional<std::string>& name, int32_t index) {
-    if (countMinute(index)) {
+    if (name && user && *name == *user && countMinute(index)) {
         saveUserList(name);
     }
 }
@@ -103,21 +127,33 @@ bool Monitor::countMinute(int32_t index) {
     const uint32_t usage = static_cast<uint32_t>(record->usage().intValue()) + 1u;
     record->setUsage(Value::integer(static_cast<int32_t>(usage), 'i'));
     record->setDate(calendarDate().toValue());
+    unsavedMinutes = true;
     return true;
 }
 
-void Monitor::saveUserList(const std::optional<std::string>& name) {
-    if (!name || !usableName(*name)) {
+void Monitor::saveIfUnsaved() {
+    if (!unsavedMinutes) return;
+    if (saveFailedAt && system.now() - *saveFailedAt < kSaveRetrySeconds &&
+        system.now() >= *saveFailedAt) {
         return;
     }
-    const std::string path = config.policyPath(*name);
+    saveUserList(user);
+}
+
+void Monitor::saveUserList(const std::optional<std::string>& name) {
+    // Only the loaded account's list is ever saved, and only to that account's files: the owner
+    // and mode kept from the loaded file belong to it alone.
+    if (!name || !user || *name != *user || !usableAccountName(*name)) {
+        return;
+    }
+    const std::string path = managed ? config.storePolicyPath(*name) : config.policyPath(*name);
     // A root-owned file at the path other than the one loaded (or last saved) means the
     // administrator replaced the list meanwhile: horavelset installs a new policy and then
     // signals, and a save before that signal is handled would put the old list back over the
     // new one, which the reload would then read. The new file wins; the counted minutes stay in
-    // memory until the next load. A replacement that anyone else made is overwritten as ever.
-    const bool loadedHere = policyFile && user && *user == *name;
-    if (loadedHere) {
+    // memory (and in the day's highest count) until the next load. A replacement that anyone
+    // else made is overwritten as ever.
+    if (policyFile) {
         const std::optional<FileInfo> current = system.fileInfo(path);
         if (current && current->uid == 0 && S_ISREG(current->mode) &&
             (current->device != policyFile->device || current->inode != policyFile->inode)) {
@@ -128,18 +164,37 @@ void Monitor::saveUserList(const std::optional<std::string>& name) {
             return;
         }
     }
-    // A failed save is not reported: the records keep their new values in memory and the next
-    // counted minute writes them again.
-    if (std::optional<std::string> bytes = keyedArchive(Value(userlist))) {
+    const std::optional<std::string> bytes = keyedArchive(Value(userlist));
+    bool saved = false;
+    if (bytes && managed) {
+        saved = writeStore(*bytes);
+        // The home copy keeps its meaning for anything that reads it; it is written the safe
+        // way (never through a link) and never read back.
+        const bool mirrored = saved && system.writeFileAtomic(config.policyPath(*name), *bytes, kMirrorMode, kRoot);
+        if (saved && !mirrored && !mirrorFailing) {
+            logIt("policy of " + *name + " could not be copied to " + config.policyPath(*name));
+        }
+        mirrorFailing = saved && !mirrored;
+    } else if (bytes) {
         const mode_t mode = policyFile ? (policyFile->mode & kKeptPolicyBits) : mode_t{0644};
         std::optional<FileOwner> owner;
         if (policyFile) owner = FileOwner{policyFile->uid, policyFile->gid};
-        if (system.writeFileAtomic(path, *bytes, mode, owner) && loadedHere) {
-            if (const std::optional<FileInfo> saved = system.fileInfo(path)) {
-                policyFile->device = saved->device;
-                policyFile->inode = saved->inode;
+        saved = system.writeFileAtomic(path, *bytes, mode, owner);
+        if (saved && policyFile) {
+            if (const std::optional<FileInfo> written = system.fileInfo(path)) {
+                policyFile->device = written->device;
+                policyFile->inode = written->inode;
             }
         }
+    }
+    // A failed save keeps the minutes in memory; it is said once, and tried again each minute
+    // until one succeeds.
+    if (saved) {
+        unsavedMinutes = false;
+        saveFailedAt.reset();
+    } else {
+        if (!saveFailedAt) logIt("policy of " + *name + " could not be saved to " + path);
+        saveFailedAt = system.now();
     }
 }
 

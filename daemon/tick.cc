@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 
@@ -8,21 +9,24 @@ namespace hv {
 
 namespace {
 
-// Whether two moments fall on the same local calendar day (year, month and day).
-bool sameLocalDay(double a, double b) {
-    // The stamp comes from the policy file and may be any number at all; one that no calendar
-    // day holds matches no day.
+// The local calendar date of a moment as yyyymmdd, ordered as the dates are; 0 when no calendar
+// day holds it (a stamp from the policy file may be any number at all).
+int localDay(double moment) {
     constexpr double kFarthest = 1e15;
-    if (!(std::fabs(a) < kFarthest) || !(std::fabs(b) < kFarthest)) {
-        return false;
+    if (!(std::fabs(moment) < kFarthest)) {
+        return 0;
     }
-    const time_t ta = static_cast<time_t>(std::floor(a));
-    const time_t tb = static_cast<time_t>(std::floor(b));
-    struct tm la = {}, lb = {};
-    if (localtime_r(&ta, &la) == nullptr || localtime_r(&tb, &lb) == nullptr) {
-        return false;
+    const time_t t = static_cast<time_t>(std::floor(moment));
+    struct tm local = {};
+    if (localtime_r(&t, &local) == nullptr) {
+        return 0;
     }
-    return la.tm_year == lb.tm_year && la.tm_mon == lb.tm_mon && la.tm_mday == lb.tm_mday;
+    return (local.tm_year + 1900) * 10000 + (local.tm_mon + 1) * 100 + local.tm_mday;
+}
+
+bool sameLocalDay(double a, double b) {
+    const int day = localDay(a);
+    return day != 0 && day == localDay(b);
 }
 
 // The local midnight that begins the day of the given moment; minus infinity when the C library
@@ -58,21 +62,32 @@ std::string formatInt(uint32_t n) {
 }  // namespace
 
 void Monitor::userMonitor() {
-    const CalendarDate now = calendarDate();
     if (!isRunning) {
         return;
     }
+    countRecords(calendarDate());
+    // Everything this tick counted (the user's minute, the applications', a sleep, the day's
+    // reset) goes to disk in one save.
+    saveIfUnsaved();
+}
 
+void Monitor::countRecords(const CalendarDate& now) {
     const std::optional<std::string> console = userCurrent();
     if (!user || !console || *user != *console) {
         loadUserData();
     }
 
-    // A day began since the last tick that ran. Usually this tick is in the day's first minute;
-    // when the computer slept, or monitoring was off, across midnight, no tick of that minute
-    // ran and this one resets the counts in its stead.
-    const bool newDay = lastTickTime && !sameLocalDay(*lastTickTime, now.unixTime());
-    lastTickTime = now.unixTime();
+    // A day began since the last reset: usually this tick is the day's first; when the computer
+    // slept, or monitoring was off, across midnight, it is the first tick since. Only a date
+    // later than the last reset's begins a day, so a clock set back (and forward again) or a
+    // midnight hour that repeats when daylight saving ends never resets twice; until the clock
+    // catches up, counts belong to the later date.
+    const int today = localDay(now.unixTime());
+    const bool newDay = lastResetDay && today > *lastResetDay;
+    if (!lastResetDay || today > *lastResetDay) {
+        lastResetDay = today;
+    }
+    const int countingDay = *lastResetDay;
 
     // The list is walked as it stands now; the records themselves are shared with `userlist`.
     const Array list = userlist;
@@ -89,17 +104,17 @@ void Monitor::userMonitor() {
             continue;
         }
 
-        if (((now.hourOfDay() == 0 && now.minuteOfHour() == 0) || newDay) && !clearedThisTick) {
-            clearToday();
+        if (newDay && !clearedThisTick) {
             clearedThisTick = true;
             // The new day's allowance gets its own warning, once.
-            if (newDay) {
-                warning = false;
-            }
-            // A session that runs across midnight starts the new day from the reset count too,
-            // rather than charging the earlier day's minutes against today's allowance until
-            // the next policy load.
+            warning = false;
+            // Only a list loaded before the day began is reset, and a session that runs across
+            // midnight starts the new day from the reset count rather than charging the earlier
+            // day's minutes against today's allowance. A list loaded on this tick (the first
+            // login of the morning) is judged by its stamps in the first-tick steps: it starts
+            // from 0, not from the reset's counted minute.
             if (!switched) {
+                clearToday();
                 umin = static_cast<uint32_t>(record->usage().intValue());
             }
         }
@@ -111,24 +126,28 @@ void Monitor::userMonitor() {
             getInterface();
             interfaceUp();
             // A record counts as today's only when it was stamped on today's date; a count
-            // from the same day of an earlier month starts afresh like any other day's.
+            // from the same day of an earlier month starts afresh like any other day's. Nor
+            // does a count go below what this account was given today already, whatever the
+            // file now says.
             const Date* stamped = record->date().date();
+            const bool stampedToday =
+                stamped != nullptr && localDay(CalendarDate::fromValue(*stamped).unixTime()) == countingDay;
+            const uint32_t stored = stampedToday ? static_cast<uint32_t>(record->usage().intValue()) : 0;
+            const auto highest = user ? todaysHighest.find(*user) : todaysHighest.end();
+            const bool countedToday = highest != todaysHighest.end() && highest->second.day == countingDay;
+            umin = countedToday ? std::max(stored, highest->second.minutes) : stored;
+            if (!stampedToday || umin != stored) {
+                record->setUsage(Value::integer(static_cast<int32_t>(umin), 'i'));
+            }
             uminsec = 0;
-            if (stamped != nullptr &&
-                sameLocalDay(CalendarDate::fromValue(*stamped).unixTime(), now.unixTime())) {
-                umin = static_cast<uint32_t>(record->usage().intValue());
-                // A user back at the console the same day goes on from the seconds counted
-                // before leaving; otherwise stepping away for a moment before each minute is
-                // complete would keep the minutes from ever being counted.
-                const auto carried = user ? carriedSeconds.find(*user) : carriedSeconds.end();
-                if (carried != carriedSeconds.end() &&
-                    sameLocalDay(carried->second.at, now.unixTime())) {
-                    uminsec = carried->second.seconds;
-                    resumed = true;
-                }
-            } else {
-                record->setUsage(Value::integer(0, 'i'));
-                umin = 0;
+            // A user back at the console the same day goes on from the seconds counted before
+            // leaving; otherwise stepping away for a moment before each minute is complete
+            // would keep the minutes from ever being counted.
+            const auto carried = user ? carriedSeconds.find(*user) : carriedSeconds.end();
+            if ((stampedToday || countedToday) && carried != carriedSeconds.end() &&
+                sameLocalDay(carried->second.at, now.unixTime())) {
+                uminsec = carried->second.seconds;
+                resumed = true;
             }
             auminsec = 0;
             usersize = static_cast<uint32_t>(record->quota().longLongValue());
@@ -160,7 +179,7 @@ void Monitor::userMonitor() {
                     // and login within the minute. The save adds one minute, so it is given
                     // one less.
                     record->setUsage(Value::integer(static_cast<int32_t>(umin - 1), 'i'));
-                    updateUser(user, indexOfRecord(userlist, record.get()));
+                    countMinute(indexOfRecord(userlist, record.get()));
                 }
             }
             wasSleeping = false;
@@ -205,8 +224,13 @@ void Monitor::userMonitor() {
             if (uminsec > 60) {
                 umin += 1;
                 uminsec = 0;
-                updateUser(user, 0);
+                countMinute(0);
             }
+        }
+        if (user) {
+            DayCount& highest = todaysHighest[*user];
+            if (highest.day != countingDay) highest = DayCount{countingDay, umin};
+            highest.minutes = std::max(highest.minutes, umin);
         }
 
         if (appmon != 0) {
@@ -243,18 +267,14 @@ void Monitor::userMonitor() {
 
 void Monitor::clearToday() {
     // Every record starts the day with its usage reset and then counted as one minute, stamped
-    // now. The list is saved once, to the file it was loaded from: a record's own name (an
-    // application's, or any name the child's file puts there) never chooses which account's
-    // policy file is written, and a long list costs one write rather than one per record.
-    bool counted = false;
+    // now. The list is saved with the tick's one save, to the loaded account's own files: a
+    // record's own name (an application's, or any name the child's file puts there) never
+    // chooses which account's policy is written.
     for (size_t i = 0; i < userlist.size(); ++i) {
         if (const std::shared_ptr<TableElement> record = recordAt(userlist, i)) {
             record->setUsage(Value::integer(0, 'i'));
-            counted = countMinute(static_cast<int32_t>(i)) || counted;
+            countMinute(static_cast<int32_t>(i));
         }
-    }
-    if (counted) {
-        saveUserList(user);
     }
 }
 

@@ -133,6 +133,7 @@ TEST_F(TickTest, StoredUsageCountsOnlyWhenStampedToday) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        restart();
         plantRunningSettings();
         auto record = limitRecord(120, 25, c.stamped);
         plantPolicy(listOf({record}));
@@ -147,19 +148,41 @@ TEST_F(TickTest, StoredUsageCountsOnlyWhenStampedToday) {
     }
 }
 
-TEST_F(TickTest, TickAtMidnightBeforeTheFirstTickStepsStartsTheDayAtOneMinute) {
-    sys.setTime(utc(kYear, kMonth, kDay, 23, 59, 57));
-    plantRunningSettings();
-    plantPolicy(listOf({limitRecord(60, 40, sys.now() - 60)}));
-    sys.login("kid");
-    start();
-    tick();  // 00:00:02 of the 7th: the reset, then the first-tick steps
-    EXPECT_EQ(monitor->umin, 1u);
-    const auto saved = savedPolicy();
-    ASSERT_EQ(saved.size(), 1u);
-    EXPECT_EQ(saved[0]->usage().intValue(), 1);
-    ASSERT_NE(saved[0]->date().date(), nullptr);
-    EXPECT_EQ(CalendarDate::fromValue(*saved[0]->date().date()).dayOfMonth(), 7);
+// The first tick of a list is judged by its stamps: yesterday's count starts afresh at 0, not at
+// the midnight reset's counted minute, which only a session already running at midnight gets.
+TEST_F(TickTest, AFirstTickOnANewDayStartsFromNothing) {
+    struct Case {
+        const char* name;
+        std::function<void()> night;
+    };
+    const Case cases[] = {
+        {"loaded just before midnight", [] {}},
+        {"a night at the login screen", [this] {
+             sys.logout();
+             sys.advance(8 * 3600.0);
+             sys.login("kid");
+         }},
+        {"a night asleep at the login screen", [this] {
+             sys.logout();
+             tick();
+             sys.setTime(sys.now() + 8 * 3600.0);
+             sys.login("kid");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sys.setTime(utc(kYear, kMonth, kDay, 23, 59, 57));
+        restart();
+        plantRunningSettings();
+        plantPolicy(listOf({limitRecord(60, 40, sys.now() - 60)}), "kid", 1001);
+        sys.login("kid");
+        start();
+        c.night();
+        sys.appends.clear();
+        tick();
+        EXPECT_EQ(monitor->umin, 0u);
+        EXPECT_EQ(countLog("new user : kid - warn : 5 - allowed : 60 min - used 0 min"), 1u);
+    }
 }
 
 TEST_F(TickTest, MidnightResetLeavesEveryRecordAtOneAndTheSessionStartsTheDayAfresh) {
@@ -230,12 +253,15 @@ TEST_F(OvernightTest, AwakeAcrossMidnightTheNewDayWarnsOnce) {
     warnedInTheEvening();
     sys.setTime(utc(kYear, kMonth, kDay, 23, 58, 0));
     plantRunningSettings({{"warntime", Value::integer(5)}});
-    plantPolicy(listOf({limitRecord(3, 1, sys.now())}));
+    auto record = limitRecord(60, 56, sys.now());
+    record->setMonday(Value::integer(3));  // the 7th is a Monday
+    plantStore(listOf({record}));
     start();
     tickUntil([&] { return CalendarDate(sys.now()).hourOfDay() == 0 &&
                            CalendarDate(sys.now()).minuteOfHour() == 1; });
-    EXPECT_EQ(countLog("warning - allowed 3 min - used today 1 min"), 2u)
-        << "once the evening before at the reload, once for the new day";
+    EXPECT_EQ(countLog("warning - allowed 60 min - used today 56 min"), warningsBefore + 1)
+        << "warned again at the reload the evening before";
+    EXPECT_EQ(countLog("warning - allowed 3 min - used today 1 min"), 1u) << "the new day warns once";
 }
 
 TEST_F(OvernightTest, SuspendedAcrossMidnight) {
@@ -253,31 +279,112 @@ TEST_F(OvernightTest, MonitoringOffAcrossMidnight) {
 }
 
 // The child writes its own policy file and may fill it with records; the reset at midnight must
-// not cost one save per record, let alone one per record for every limit record.
-TEST_F(TickTest, MidnightResetSavesTheListOncePerTick) {
-    sys.setTime(utc(kYear, kMonth, kDay, 23, 59, 58));
+// not cost one save per record, nor run again on the later ticks of the day's first minute.
+TEST_F(TickTest, MidnightResetSavesTheListOnce) {
+    sys.setTime(utc(kYear, kMonth, kDay, 23, 59, 50));
     plantRunningSettings();
-    std::vector<std::shared_ptr<TableElement>> records;
-    for (int i = 0; i < 3; ++i) {
-        records.push_back(limitRecord(600, 40, sys.now()));
-        for (int j = 0; j < 20; ++j) {
-            auto app = std::make_shared<TableElement>();
-            app->setMmode("App");
-            app->setUser("kid");
-            records.push_back(app);
-        }
+    std::vector<std::shared_ptr<TableElement>> records = {limitRecord(600, 40, sys.now())};
+    for (int j = 0; j < 60; ++j) {
+        auto app = std::make_shared<TableElement>();
+        app->setMmode("App");
+        app->setUser("kid");
+        records.push_back(app);
     }
-    plantPolicy(listOf(records));
+    plantPolicy(listOf(records), "kid", 1001);
     sys.login("kid");
     start();
-    tick();  // 00:00:03: the reset runs before the first-tick steps
-    EXPECT_EQ(sys.atomicWrites.size(), 1u);
-    tick();
-    EXPECT_EQ(sys.atomicWrites.size(), 2u);
+    tick();  // 23:59:55, the first tick
+    tick();  // 00:00:00, the reset
+    EXPECT_EQ(countWrites(policyPath()), 1u);
+    for (int i = 0; i < 11; ++i) tick();  // the rest of the minute
+    EXPECT_EQ(countWrites(policyPath()), 1u);
     const auto saved = savedPolicy();
     ASSERT_EQ(saved.size(), records.size());
     for (const auto& record : saved) {
         EXPECT_EQ(record->usage().intValue(), 1);
+    }
+}
+
+// Usage never goes backwards within a day, whatever becomes of the file between two loads.
+TEST_F(TickTest, AReloadNeverGivesTodaysMinutesBack) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& earlier)> meanwhile;
+    };
+    const Case cases[] = {
+        {"file deleted", [this](const std::string&) { sys.files.erase(policyPath()); }},
+        {"file stashed and restored", [this](const std::string& earlier) {
+             sys.files[policyPath()] = FakeFile{earlier, S_IFREG | 0644, 1001};
+         }},
+        {"saves failing", [this](const std::string& earlier) {
+             sys.files[policyPath()] = FakeFile{earlier, S_IFREG | 0644, 1001};
+             sys.writesFail = true;
+         }},
+        {"nothing", [](const std::string&) {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        restart();
+        sys.writesFail = false;
+        sys.setTime(utc(kYear, kMonth, kDay, 10, 0));
+        plantRunningSettings();
+        plantPolicy(listOf({limitRecord(60, 2, sys.now())}), "kid", 1001);
+        const std::string earlier = sys.contents(policyPath());
+        sys.login("kid");
+        start();
+        tickUntil([&] { return monitor->umin == 5; });
+        c.meanwhile(earlier);
+        sys.logout();
+        tick();
+        sys.login("kid");
+        tick();
+        EXPECT_EQ(monitor->umin, 5u);
+        sys.appends.clear();
+        monitor->loadUserData();  // SIGHUP
+        tick();
+        EXPECT_EQ(monitor->umin, 5u);
+    }
+}
+
+// The day's reset runs once per local date, when the date moves forward: a clock stepped back a
+// day and forward again, or a midnight hour that repeats as daylight saving ends, leaves today's
+// usage as it was.
+TEST_F(TickTest, TheDayIsResetOncePerDate) {
+    struct Case {
+        const char* name;
+        const char* zone;
+        double start;
+        std::function<void()> clock;
+        uint32_t atLeast;
+    };
+    const Case cases[] = {
+        {"clock stepped back a day and forward", "UTC", utc(kYear, kMonth, kDay, 10, 0),
+         [this] {
+             sys.setTime(sys.now() - 86400);
+             for (int i = 0; i < 30; ++i) tick();
+             sys.setTime(sys.now() + 86400);
+             for (int i = 0; i < 3; ++i) tick();
+         },
+         30},
+        // On 2026-11-01 daylight saving ends here at 01:00, back to 00:00, so that
+        // 00:00 to 00:59 comes twice: counted through both, from the first reset on.
+        {"midnight hour repeated", "EST5EDT,M3.2.0,M11.1.0/1", utc(2026, 11, 1, 3, 58),
+         [this] { tickUntil([&] { return sys.now() >= utc(2026, 11, 1, 6, 5); }); }, 100},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedTimeZone zone(c.zone);
+        restart();
+        sys.setTime(c.start);
+        plantRunningSettings();
+        plantStore(listOf({limitRecord(0, 30, sys.now())}));
+        sys.login("kid");
+        start();
+        tick();
+        c.clock();
+        EXPECT_GE(monitor->umin, c.atLeast);
+        EXPECT_GE(savedPolicy("kid", config.storePolicyPath("kid"))[0]->usage().intValue(),
+                  static_cast<int32_t>(c.atLeast) - 1);
     }
 }
 
@@ -336,7 +443,7 @@ TEST_F(TickTest, SecondsCountedBeforeLeavingAreKeptForTheSameUserTheSameDay) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sys = FakeSystem();
-        monitor.reset();
+        restart();
         sys.setTime(utc(kYear, kMonth, kDay, 10, 0));
         plantRunningSettings();
         plantPolicy(listOf({limitRecord(90, 10, sys.now())}));
@@ -380,7 +487,7 @@ TEST_F(TickTest, SighupMakesTheNextTickAFirstTick) {
     monitor->warning = true;
 
     // The administrator installs a new policy and signals the daemon.
-    plantPolicy(listOf({limitRecord(90, 30, sys.now())}));
+    plantStore(listOf({limitRecord(90, 30, sys.now())}));
     ASSERT_TRUE(sys.raise(SIGHUP));
     EXPECT_TRUE(monitor->switched);
     tick();
@@ -404,6 +511,7 @@ TEST_F(TickTest, SleepIsChargedAsWholeMinutesAndSecondsWhenTracked) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        restart();
         plantRunningSettings({{"tracksleep", Value::integer(1)}});
         plantPolicy(listOf({limitRecord(120, 20, sys.now())}));
         sys.login("kid");

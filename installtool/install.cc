@@ -1,5 +1,6 @@
 #include "installtool/install.h"
 
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <charconv>
 #include <memory>
 
+#include "common/policy_store.h"
 #include "common/table_element.h"
 #include "foundation/keyed_archive.h"
 #include "foundation/property_list.h"
@@ -20,6 +22,9 @@ namespace {
 constexpr mode_t kSettingsMode = 0644;
 // Root-owned and not writable by others, so the daemon may run the account's script from it.
 constexpr mode_t kPolicyMode = 0644;
+// The store is root's alone.
+constexpr mode_t kStoreDirectoryMode = 0700;
+constexpr mode_t kStoreFileMode = 0600;
 // A pid file holds a number and a newline; anything longer is not one.
 constexpr size_t kMaxPidFile = 64;
 
@@ -45,6 +50,34 @@ InstallResult installSettings(const Value& root, const Config& config) {
     return result;
 }
 
+// The account whose home policy file `path` is ("<home root>/<account>/.horavel" of an account
+// the user database knows), or nullopt.
+std::optional<std::string> accountOfPolicyPath(const std::string& path, const Config& config) {
+    const std::string prefix = config.homeRoot + "/";
+    if (path.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const std::string account = path.substr(prefix.size(), path.find('/', prefix.size()) - prefix.size());
+    if (!usableAccountName(account) || path != config.policyPath(account) ||
+        ::getpwnam(account.c_str()) == nullptr) {
+        return std::nullopt;
+    }
+    return account;
+}
+
+// Installs the archive as the account's store entry; the entry it replaces, if it was a usable
+// policy, becomes the previous copy.
+bool writeStoreEntry(const std::string& account, const std::string& archive, const Config& config) {
+    if (!makeRootDirectory(config.storeRoot, kStoreDirectoryMode) ||
+        !makeRootDirectory(config.storeRoot + "/policies", kStoreDirectoryMode)) {
+        return false;
+    }
+    const std::string entry = config.storePolicyPath(account);
+    ReadResult current = readRegularFile(entry, kMaxStoreFile);
+    if (current.bytes && decodePolicyList(*current.bytes).list) {
+        linkReplacing(entry, config.storePreviousPath(account));
+    }
+    return writeFileAtomically(entry, archive, kStoreFileMode, FileOwner{0, 0});
+}
+
 InstallResult installPolicy(const Value& root, const Config& config) {
     InstallResult result;
     const Array& list = *root.array();
@@ -63,7 +96,15 @@ InstallResult installPolicy(const Value& root, const Config& config) {
     result.target = *path;
     auto archive = keyedArchive(root);
     if (!archive) return result;
-    if (!writeFileAtomically(*path, *archive, kPolicyMode)) {
+    // An account's policy goes to the root-held store, which the daemon reads for that account
+    // from now on; the home file is then its copy, which the daemon also rewrites as it counts.
+    const std::optional<std::string> account = accountOfPolicyPath(*path, config);
+    if (account && !writeStoreEntry(*account, *archive, config)) {
+        result.target = config.storePolicyPath(*account);
+        result.outcome = InstallOutcome::WriteFailed;
+        return result;
+    }
+    if (!writeFileAtomically(*path, *archive, kPolicyMode) && !account) {
         result.outcome = InstallOutcome::WriteFailed;
         return result;
     }

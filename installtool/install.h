@@ -33,7 +33,8 @@ int sendEvent(int event, const Config& config);
 
 enum class InstallOutcome {
     Settings,     // settings dictionary written to config.settingsFile
-    Policy,       // policy list written to its first record's path
+    Policy,       // policy list written to its first record's path (and, for an account's own
+                  // policy file, to the account's store entry first: that write must succeed)
     EmptyList,    // an empty list: nothing to do
     BadInput,     // not something horavelset installs: nothing written, nothing signalled
     WriteFailed,  // the target could not be written: nothing signalled

@@ -53,6 +53,7 @@ protected:
         config_.homeRoot = dir_.file("home");
         config_.settingsFile = dir_.file("home/.Tovik2.stat");
         config_.pidFile = dir_.file("horavel.pid");
+        config_.storeRoot = dir_.file("store");
         std::filesystem::create_directories(dir_.file("home/kid"));
     }
 
@@ -161,6 +162,49 @@ TEST_F(HoravelsetTest, APolicyGoesToItsFirstRecordsPathWhateverItsUser) {
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
+}
+
+// The policy file of an account the system knows ("root" is one everywhere) is kept in the store as
+// well, where the child cannot reach it; the entry it replaces stays as the previous copy, unless
+// it was no usable policy.
+TEST_F(HoravelsetTest, AnAccountsPolicyIsKeptInTheStoreWithItsPreviousCopy) {
+    std::filesystem::create_directories(dir_.file("home/root"));
+    const std::string path = dir_.file("home/root/.horavel");
+    const std::string entry = config_.storePolicyPath("root");
+    const auto installed = [&](const std::string& file) {
+        DecodeResult d = keyedUnarchive(contents(file));
+        return d.ok() ? recordAt(*d.value.array(), 0)->monday().intValue() : -1;
+    };
+    auto policy = [&](int32_t minutes) {
+        auto e = std::make_shared<TableElement>();
+        e->setHomePath(Value(path));
+        e->setMonday(Value::integer(minutes));
+        return archive(Value(Array{Value(std::shared_ptr<Object>(e))}));
+    };
+    EXPECT_EQ(install(policy(60), config_).exitStatus(), 0);
+    EXPECT_EQ(installed(entry), 60);
+    EXPECT_EQ(contents(entry), contents(path));
+    EXPECT_FALSE(std::filesystem::exists(config_.storePreviousPath("root")));
+    EXPECT_EQ(install(policy(90), config_).exitStatus(), 0);
+    EXPECT_EQ(installed(entry), 90);
+    EXPECT_EQ(installed(config_.storePreviousPath("root")), 60);
+
+    std::ofstream(entry, std::ios::trunc) << "junk";
+    EXPECT_EQ(install(policy(120), config_).exitStatus(), 0);
+    EXPECT_EQ(installed(entry), 120);
+    EXPECT_EQ(installed(config_.storePreviousPath("root")), 60) << "junk never becomes the previous copy";
+    struct stat st {};
+    ASSERT_EQ(::stat(config_.storeRoot.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    ASSERT_EQ(::stat(entry.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    // A store that cannot be written fails the install: nothing is half done.
+    std::filesystem::remove_all(config_.storeRoot);
+    std::ofstream(config_.storeRoot) << "a file where the store should be";
+    InstallResult r = install(policy(30), config_);
+    EXPECT_EQ(r.exitStatus(), 1);
+    EXPECT_EQ(installed(path), 120);
 }
 
 TEST_F(HoravelsetTest, CountsAndTheFlagAreRewrittenInTheirOwnKinds) {

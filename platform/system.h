@@ -152,6 +152,13 @@ public:
     virtual bool writeFileInPlace(const std::string& path, const std::string& bytes) = 0;
     virtual bool appendToFile(const std::string& path, const std::string& bytes) = 0;
     virtual bool removeFile(const std::string& path) = 0;
+    // Makes `to` a second name of the regular file at `from` (a hard link), replacing what `to`
+    // named; a link at either path is never followed. False when `from` is not a regular file or
+    // the link cannot be made (then `to` is untouched).
+    virtual bool linkFile(const std::string& from, const std::string& to) = 0;
+    // Creates the directory with `mode` unless it exists. True when a directory owned by root and
+    // writable by nobody else stands at the path afterwards; a link there is never followed.
+    virtual bool makeRootDirectory(const std::string& path, mode_t mode) = 0;
     virtual bool fileExists(const std::string& path) = 0;
     virtual std::optional<FileInfo> fileInfo(const std::string& path) = 0;
 

@@ -1,5 +1,5 @@
 // The shipped programs, run for real. horavelset has its paths built in, so the runs that write
-// happen in a private mount namespace with tmpfs over /home and /var/run (and a private
+// happen in a private mount namespace with tmpfs over /home, /var/run and /var/lib (and a private
 // /etc/passwd that knows the account "kid").
 
 #include <gtest/gtest.h>
@@ -92,7 +92,8 @@ protected:
     }
 
     // Runs `body` as root in a private mount namespace with a fresh /home (holding kid's
-    // folder), a fresh /var/run whose pid file names `pid`, and a passwd file that knows kid.
+    // folder), a fresh /var/run whose pid file names `pid`, an empty /var/lib for the store, and
+    // a passwd file that knows kid.
     int inNamespace(pid_t pid, const std::string& body) {
         std::string t = dir_.path();
         write("script",
@@ -100,6 +101,7 @@ protected:
               "mount --make-rprivate /\n"
               "mount -t tmpfs tmpfs /home\n"
               "mount -t tmpfs tmpfs /var/run\n"
+              "mount -t tmpfs tmpfs /var/lib\n"
               "cp /etc/passwd " + t + "/passwd\n"
               "echo kid:x:4242:4242::/home/kid:/bin/sh >> " + t + "/passwd\n"
               "mount --bind " + t + "/passwd /etc/passwd\n"
@@ -125,12 +127,16 @@ TEST_F(ProgramsInNamespaceTest, HoravelsetWritesThePolicyAtItsPathAndTheSettings
                           "horavelset < $T/policy.ts > $T/out 2>&1\n"
                           "ls -A /home/kid > $T/kid.ls\n"
                           "cp /home/kid/.horavel $T/kid.horavel\n"
+                          "stat -c '%a %U %n' /var/lib/horavel /var/lib/horavel/policies/* > $T/store.ls\n"
+                          "cmp /home/kid/.horavel /var/lib/horavel/policies/kid.horavel\n"
                           "horavelset < $T/settings.ts >> $T/out 2>&1\n"
                           "stat -c %a /home/.Tovik2.stat > $T/settings.mode\n"
                           "ls -A /home > $T/home.ls\n"),
               0);
     EXPECT_EQ(slurp(dir_.file("out")), "");
     EXPECT_EQ(slurp(dir_.file("kid.ls")), ".horavel\n");
+    EXPECT_EQ(slurp(dir_.file("store.ls")), "700 root /var/lib/horavel\n600 root /var/lib/horavel/policies/kid.horavel\n")
+        << "kid's policy is kept where only root can reach it";
     EXPECT_EQ(slurp(dir_.file("home.ls")), ".Tovik2.stat\nkid\n");
     EXPECT_EQ(slurp(dir_.file("settings.mode")), "644\n");
     EXPECT_EQ(daemon.received(), (std::vector<std::string>{"SIGHUP", "SIGUSR1"}));

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "common/policy_store.h"
 #include "foundation/keyed_archive.h"
 #include "foundation/property_list.h"
 #include "foundation/typedstream.h"
@@ -27,10 +28,14 @@ struct LoadedPolicy {
     Array records;
     bool missing = false;
     std::optional<std::string> error;
+    std::string path;        // the file the records came from
+    bool fromStore = false;  // the account is managed: the store entry (or its previous copy) served
+    std::string storeProblem;  // why the entry itself did not serve, when its previous copy did
 };
 
-LoadedPolicy loadPolicy(const std::string& path) {
+LoadedPolicy loadHomePolicy(const std::string& path) {
     LoadedPolicy loaded;
+    loaded.path = path;
     ReadResult file = readRegularFile(path, kMaxPolicyFile);
     if (file.missing) {
         loaded.missing = true;
@@ -54,6 +59,24 @@ LoadedPolicy loadPolicy(const std::string& path) {
     return loaded;
 }
 
+// The policy the daemon would load for the account: its store entry when it is managed, else its
+// home file.
+LoadedPolicy loadPolicy(const Config& config, const std::string& user) {
+    StoredPolicy stored =
+        readStoredPolicy(config, user, [](const std::string& path) { return readRegularFile(path, kMaxStoreFile); });
+    if (!stored.managed) return loadHomePolicy(config.policyPath(user));
+    LoadedPolicy loaded;
+    loaded.fromStore = true;
+    loaded.path = stored.fromPrevious ? config.storePreviousPath(user) : config.storePolicyPath(user);
+    if (!stored.list) {
+        loaded.error = "the store entry cannot be used: " + stored.problem;
+        return loaded;
+    }
+    loaded.records = std::move(*stored.list);
+    if (stored.fromPrevious) loaded.storeProblem = stored.problem;
+    return loaded;
+}
+
 // Whether the settings keep the daily allowance beside time ranges.
 bool keepsLimit(const Config& config) {
     ReadResult file = readRegularFile(config.settingsFile, kMaxPolicyFile);
@@ -71,7 +94,7 @@ int runPolicyShow(const Config& config, const std::string& user, bool asJson, st
         return 1;
     }
     const std::string path = config.policyPath(user);
-    LoadedPolicy loaded = loadPolicy(path);
+    LoadedPolicy loaded = loadPolicy(config, user);
     if (loaded.missing) {
         if (asJson) {
             out << policyToJson(Policy{}).dump(2) << "\n";
@@ -93,7 +116,18 @@ int runPolicyShow(const Config& config, const std::string& user, bool asJson, st
         out << policyToJson(parsed.policy).dump(2) << "\n";
         return 0;
     }
-    out << renderPolicy(user, path, loaded.records, parsed.policy);
+    out << renderPolicy(user, loaded.path, loaded.records, parsed.policy);
+    if (loaded.fromStore) {
+        out << "Kept in the root-held store, which the daemon reads for " << user << "; " << path
+            << " is only its copy.\n";
+        if (!loaded.storeProblem.empty()) {
+            out << "Note: the store entry cannot be used (" << loaded.storeProblem
+                << "); this is its previous copy, which the daemon uses too.\n";
+        }
+        return 0;
+    }
+    out << "Read from " << user << "'s home folder: not in the root-held store yet (horavelctl policy set "
+           "puts it there).\n";
     // The daemon runs the script only from a file that root alone could have written.
     std::optional<FileInfo> info = pathInfo(path);
     if (info && !writableOnlyByRoot(*info)) {
@@ -130,7 +164,7 @@ int runPolicySet(const Config& config, const std::string& user, const std::strin
     const std::string path = config.policyPath(user);
     // Today's counts carry over, so a changed rule does not hand out a fresh allowance; a file
     // that cannot be read has none to give.
-    LoadedPolicy current = loadPolicy(path);
+    LoadedPolicy current = loadPolicy(config, user);
     Usage usage = current.error ? Usage{} : usageOf(current.records);
     Array records = policyToRecords(parsed.policy, user, path, usage);
     auto archive = typedstreamArchive(Value(std::move(records)));
@@ -142,7 +176,8 @@ int runPolicySet(const Config& config, const std::string& user, const std::strin
         err << "horavelctl policy: " << *failure << "\n";
         return 1;
     }
-    out << "Policy of " << user << " installed in " << path << ".\n";
+    out << "Policy of " << user << " installed in " << config.storePolicyPath(user) << ", with its copy in "
+        << path << ".\n";
     if (!parsed.policy.ranges.empty() && !keepsLimit(config) &&
         std::any_of(parsed.policy.allowance.begin(), parsed.policy.allowance.end(), [](int32_t m) { return m != 0; })) {
         out << "Note: the setting keeplimit is off, so while time ranges are set the daily allowance is not "

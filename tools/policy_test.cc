@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -161,6 +162,7 @@ protected:
         config_.homeRoot = dir_.path();
         config_.settingsFile = dir_.file(".Tovik2.stat");
         config_.pidFile = dir_.file("horavel.pid");
+        config_.storeRoot = dir_.file("store");
         ::mkdir(dir_.file("root").c_str(), 0755);
         std::ofstream(dir_.file("policy.json")) << kExample;
     }
@@ -206,7 +208,13 @@ TEST_F(PolicyCommandTest, SetThenShowGivesTheSameRules) {
         EXPECT_NE(table.str().find(line), std::string::npos) << line << "\n" << table.str();
     }
     EXPECT_EQ(table.str().find("Note:"), std::string::npos) << table.str();
+    for (const std::string& line : {"Policy of root (" + config_.storePolicyPath("root") + ")\n",
+                                     std::string("Kept in the root-held store")}) {
+        EXPECT_NE(table.str().find(line), std::string::npos) << line << "\n" << table.str();
+    }
 
+    // An account the store does not hold yet is shown from its home file, with what that means.
+    std::filesystem::remove_all(config_.storeRoot);
     ::chmod(config_.policyPath("root").c_str(), 0664);
     std::ostringstream untrusted;
     ASSERT_EQ(runPolicyShow(config_, "root", false, untrusted, err), 0) << err.str();

@@ -188,6 +188,13 @@ void FakeSystem::showNotice(const Notice& notice) {
     events.push_back("notice " + notice.header + "|" + notice.message);
 }
 
+void FakeSystem::endProcess() {
+    timers_.clear();
+    signalHandlers_.clear();
+    pendingSignals_.clear();
+    powerHandler = nullptr;
+}
+
 bool FakeSystem::registerPower(std::function<void(PowerEvent)> handler) {
     if (!powerAvailable) return false;
     powerHandler = std::move(handler);
@@ -278,6 +285,25 @@ bool FakeSystem::appendToFile(const std::string& path, const std::string& bytes)
 bool FakeSystem::removeFile(const std::string& path) {
     if (!writable(path)) return false;
     return files.erase(path) != 0;
+}
+
+bool FakeSystem::linkFile(const std::string& from, const std::string& to) {
+    const auto found = files.find(from);
+    if (found == files.end() || !S_ISREG(found->second.mode) || !writable(to)) return false;
+    files[to] = found->second;  // the same inode: one file under two names
+    events.push_back("link " + from + " " + to);
+    return true;
+}
+
+bool FakeSystem::makeRootDirectory(const std::string& path, mode_t mode) {
+    if (!writable(path)) return false;
+    const auto found = files.find(path);
+    if (found == files.end()) {
+        files[path] = FakeFile{"", static_cast<mode_t>(S_IFDIR | (mode & 07777)), writerUid};
+        return writerUid == 0;
+    }
+    return S_ISDIR(found->second.mode) && found->second.uid == 0 &&
+           (found->second.mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 std::optional<FileInfo> FakeSystem::fileInfo(const std::string& path) {

@@ -64,6 +64,9 @@ public:
     // timer exists.
     bool fireNextTimer();
     size_t timerCount() const { return timers_.size(); }
+    // The process that ran the loop has ended: its timers, signal handlers and power handler are
+    // gone, and a new one may set up its own on the same system (a daemon restarted).
+    void endProcess();
     double monotonic() const { return monotonic_; }
 
     double wallTime = 0;               // what now() returns
@@ -163,6 +166,8 @@ public:
     bool writeFileInPlace(const std::string& path, const std::string& bytes) override;
     bool appendToFile(const std::string& path, const std::string& bytes) override;
     bool removeFile(const std::string& path) override;
+    bool linkFile(const std::string& from, const std::string& to) override;
+    bool makeRootDirectory(const std::string& path, mode_t mode) override;
     bool fileExists(const std::string& path) override { return files.count(path) != 0; }
     std::optional<FileInfo> fileInfo(const std::string& path) override;
     bool walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) override;

@@ -169,6 +169,34 @@ bool appendBytes(const std::string& path, const std::string& bytes) {
     return fd && writeAll(fd.get(), bytes);
 }
 
+bool linkReplacing(const std::string& from, const std::string& to) {
+    struct stat st {};
+    if (lstat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const size_t slash = to.rfind('/');
+    const std::string base = slash == std::string::npos ? to : to.substr(slash + 1);
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const std::string temp = directoryOf(to) + "/." + base + "." + randomSuffix();
+        // linkat without AT_SYMLINK_FOLLOW links a link itself, never its target.
+        if (linkat(AT_FDCWD, from.c_str(), AT_FDCWD, temp.c_str(), 0) != 0) {
+            if (errno == EEXIST) continue;
+            return false;
+        }
+        if (rename(temp.c_str(), to.c_str()) != 0) {
+            unlink(temp.c_str());
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool makeRootDirectory(const std::string& path, mode_t mode) {
+    if (mkdir(path.c_str(), mode) != 0 && errno != EEXIST) return false;
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == 0 &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool removePath(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 bool pathExists(const std::string& path) {

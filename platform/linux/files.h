@@ -31,6 +31,14 @@ bool writeFileTruncating(const std::string& path, const std::string& bytes);
 // file. Opened and closed for every call, as a log line is.
 bool appendBytes(const std::string& path, const std::string& bytes);
 
+// Makes `to` a hard link to the regular file at `from`, replacing what `to` named: a new link
+// beside `to`, renamed over it. Neither path is followed if it is a link.
+bool linkReplacing(const std::string& from, const std::string& to);
+
+// Creates the directory with `mode` unless it exists; true when a directory (not a link) owned by
+// root and writable by nobody else stands at the path afterwards.
+bool makeRootDirectory(const std::string& path, mode_t mode);
+
 // Removes the directory entry (a link itself, not its target).
 bool removePath(const std::string& path);
 // True when anything, a dangling link included, stands at the path.

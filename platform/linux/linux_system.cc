@@ -103,6 +103,14 @@ bool LinuxSystem::appendToFile(const std::string& path, const std::string& bytes
 
 bool LinuxSystem::removeFile(const std::string& path) { return removePath(path); }
 
+bool LinuxSystem::linkFile(const std::string& from, const std::string& to) {
+    return linkReplacing(from, to);
+}
+
+bool LinuxSystem::makeRootDirectory(const std::string& path, mode_t mode) {
+    return hv::makeRootDirectory(path, mode);
+}
+
 bool LinuxSystem::fileExists(const std::string& path) { return pathExists(path); }
 
 std::optional<FileInfo> LinuxSystem::fileInfo(const std::string& path) { return pathInfo(path); }

@@ -39,6 +39,8 @@ public:
     bool writeFileInPlace(const std::string& path, const std::string& bytes) override;
     bool appendToFile(const std::string& path, const std::string& bytes) override;
     bool removeFile(const std::string& path) override;
+    bool linkFile(const std::string& from, const std::string& to) override;
+    bool makeRootDirectory(const std::string& path, mode_t mode) override;
     bool fileExists(const std::string& path) override;
     std::optional<FileInfo> fileInfo(const std::string& path) override;
     bool walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) override;

@@ -446,11 +446,11 @@ class Sandbox:
 
     # ---- the programs -------------------------------------------------------------------------------
 
-    def start_daemon(self):
+    def start_daemon(self, extra_env=None):
         """Starts horaveld as the init system would, and returns its pid once the pid file names it."""
         with open(f"{WORK}/horaveld.out", "ab") as out:
             run([f"{WORK}/bin/horaveld"], stdin=subprocess.DEVNULL, stdout=out, stderr=out, cwd="/",
-                env=self.env(), timeout=20)
+                env={**self.env(), **(extra_env or {})}, timeout=20)
         self.daemon_pid = wait_until(self._pid_from_file, 15, "the daemon's pid file")
         return self.daemon_pid
 

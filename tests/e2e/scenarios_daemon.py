@@ -12,7 +12,7 @@ import subprocess
 
 from policies import policy
 from registry import scenario
-from sandbox import (KID, PAT, PID_FILE, check, hhmm, hold, minute_of_day, read_channel, segment_info,
+from sandbox import (KID, PAT, PID_FILE, STORE, check, hhmm, hold, minute_of_day, read_channel, segment_info,
                      wait_until)
 
 HEADER = "Wardelin Session Information"
@@ -221,8 +221,8 @@ def logout_without_logind(box):
 
 @scenario(seconds=85)
 def admin_replacement(box):
-    """The administrator's new policy file lands before its SIGHUP is handled: the daemon's next counted
-    minute must not write the old list back over it; the SIGHUP then loads the new one."""
+    """The administrator's new policy lands in the store before its SIGHUP is handled: the daemon's next
+    counted minute must not write the old list back over it; the SIGHUP then loads the new one."""
     box.set_settings(status=1)
     box.install_policy(policy(KID, allowance=30, used=4))
     box.login(KID, "3")
@@ -231,16 +231,17 @@ def admin_replacement(box):
     first_tick = log.wait_for(new_user_line("kid", 0, 30, 4), timeout=20)
 
     replacement = box.ctl("encode", "--keyed", "-", stdin=json.dumps(policy(KID, allowance=45, used=9)).encode())
-    staged = f"{KID.home}/.horavel.admin"
+    entry = f"{STORE}/policies/kid.horavel"
+    staged = entry + ".admin"
     with open(staged, "wb") as f:
         f.write(replacement)
-    os.chmod(staged, 0o644)
-    os.rename(staged, KID.policy_path)
+    os.chmod(staged, 0o600)
+    os.rename(staged, entry)
 
     # The counted minute falls 65 s after the first tick.
     wait_until(lambda: (datetime.datetime.now() - log.entries()[first_tick][0]).total_seconds() >= 72, 80,
                "the counted minute to pass")
-    with open(KID.policy_path, "rb") as f:
+    with open(entry, "rb") as f:
         check(f.read() == replacement, "the daemon's save wrote the old policy over the administrator's new one")
     mark = len(log.messages())
     box.signal_daemon(signal.SIGHUP)

@@ -50,16 +50,17 @@ def fingerprint(path):
 
 @scenario(seconds=70)
 def hostile_policy(box):
-    """Truncated, garbage, oversized, wrongly rooted, a link to a root file, a FIFO, a directory: each is
-    "cannot be read" with a line saying why, the daemon keeps ticking, and a valid policy is taken after."""
+    """An account the store does not hold is governed by the file in its home, which the child may have
+    written itself. Truncated, garbage, oversized, wrongly rooted, a link to a root file, a FIFO, a
+    directory: each is "cannot be read" with a line saying why, the daemon keeps ticking, and a valid
+    policy is taken after."""
     box.set_settings(status=1, showremain=1)
-    box.install_policy(policy(KID, allowance=30, used=4))
+    valid = box.ctl("encode", "--keyed", "-", stdin=json.dumps(policy(KID, allowance=30, used=4)).encode())
+    replace_as_kid(KID.policy_path, write_bytes(valid))
     box.login(KID, "3")
     box.start_daemon()
     log = box.log
     log.wait_for(new_user_line("kid", 0, 30, 4), timeout=20)
-    with open(KID.policy_path, "rb") as f:
-        valid = f.read()
     target = plant_root_policy(valid)
     before = fingerprint(target)
     wrong_root = box.ctl("encode", "--keyed", "-", stdin=json.dumps({"status": 1}).encode())
