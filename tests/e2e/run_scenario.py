@@ -34,7 +34,7 @@ UNSHARE = ["unshare", "--mount", "--net", "--ipc", "--pid", "--fork", "--mount-p
 # Host files that the sandbox replaces inside and that must come out unchanged. (The daemon's own files
 # are kept inside by the tmpfs mounts, which the sandbox checks as it builds them; other programs on the
 # host may touch those paths while a scenario runs.)
-WATCHED = ("/etc/passwd", "/etc/group")
+WATCHED = ("/etc/passwd", "/etc/group", "/etc/shadow")
 
 
 def skip(reason):
