@@ -103,9 +103,8 @@ LoginVerdict checkLogin(const Array& list, const LoginSettings& settings, double
     // With time ranges and without keeplimit, the ranges take the place of the allowance.
     const bool allowanceApplies = limit->ranges() <= 0 || keeplimit;
 
-    verdict.allowance = allowanceOf(*limit, today);
-    verdict.used = usedToday(*limit, now);
-    if (allowanceApplies && verdict.allowance != 0 && verdict.used >= verdict.allowance) {
+    const uint32_t allowance = allowanceOf(*limit, today);
+    if (allowanceApplies && allowance != 0 && usedToday(*limit, now) >= allowance) {
         verdict.refusedBy = LoginLimit::Allowance;
     } else {
         const std::optional<Opening> open =

@@ -39,8 +39,6 @@ struct NextLogin {
 
 struct LoginVerdict {
     LoginLimit refusedBy = LoginLimit::None;
-    uint32_t allowance = 0;  // today's allowance in minutes, 0 = no limit
-    uint32_t used = 0;       // minutes counted today
     // For a refusal: when the account can log in again; nullopt when no moment within the next
     // seven days allows it.
     std::optional<NextLogin> next;
