@@ -24,35 +24,15 @@ double wednesday(int hour, int minute) {
     return static_cast<double>(daysFromCivil(2026, 12, 9)) * kDay + hour * 3600.0 + minute * 60.0;
 }
 
+// A record whose weekday values are all `minute`.
 std::shared_ptr<TableElement> rangeRecord(int minute) {
     auto record = std::make_shared<TableElement>();
     record->setMmode("Range");
-    for (int d = 0; d < 7; ++d) {
-        TableElement& r = *record;
-        const Value v = Value::integer(minute, 'i');
-        switch (d) {
-            case 0:
-                r.setSunday(v);
-                break;
-            case 1:
-                r.setMonday(v);
-                break;
-            case 2:
-                r.setTuesday(v);
-                break;
-            case 3:
-                r.setWednesday(v);
-                break;
-            case 4:
-                r.setThursday(v);
-                break;
-            case 5:
-                r.setFriday(v);
-                break;
-            default:
-                r.setSaturday(v);
-                break;
-        }
+    for (auto setDay :
+         {&TableElement::setSunday, &TableElement::setMonday, &TableElement::setTuesday,
+          &TableElement::setWednesday, &TableElement::setThursday, &TableElement::setFriday,
+          &TableElement::setSaturday}) {
+        ((*record).*setDay)(Value::integer(minute, 'i'));
     }
     return record;
 }
@@ -75,8 +55,8 @@ Array policy(int allowance, int used, std::optional<double> stamp,
     return list;
 }
 
-const std::vector<std::pair<int, int>> kWorkday = {{480, 720},
-                                                   {840, 1080}};  // 08:00-12:00, 14:00-18:00
+// 08:00-12:00 and 14:00-18:00.
+const std::vector<std::pair<int, int>> kWorkday = {{480, 720}, {840, 1080}};
 
 struct LoginCase {
     const char* name;
