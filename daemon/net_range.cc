@@ -5,7 +5,7 @@
 
 #include "common/table_element.h"
 #include "daemon/monitor.h"
-#include "daemon/range_records.h"
+#include "common/range_records.h"
 
 namespace hv {
 namespace {

@@ -1,6 +1,6 @@
+#include "common/range_records.h"
 #include "common/table_element.h"
 #include "daemon/monitor.h"
-#include "daemon/range_records.h"
 
 namespace hv {
 
@@ -18,10 +18,8 @@ void Monitor::checkTimeRange(int32_t index) {
     bool outside = false;
     for (int64_t i = 0; i < list.size(); ++i) {
         const DayRange range = list[i];
-        // Without the daily allowance beside them, unset ranges mean "no range today"; with it,
-        // an unset range is the range of minute 0 alone.
-        if (range.unset() && keeplimit == 0) continue;
-        if (range.start <= now && now <= range.end) {
+        if (!range.counts(keeplimit != 0)) continue;
+        if (range.holds(now)) {
             if (keeplimit == 0) rmin = range.end - now;
             if (!warning && now + warntime >= range.end) {
                 makeMessage(warn);

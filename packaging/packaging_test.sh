@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary root and checks what lands there: every program, the unit (which
 # `systemd-analyze verify` must accept without a single message, with ExecStart pointing at the
-# installed daemon), the logrotate rule (logrotate --debug) and the autostart entry
-# (desktop-file-validate).
-#   packaging_test.sh BUILD_DIR PREFIX BUILD_MENU
+# installed daemon), the logrotate rule (logrotate --debug), the autostart entry
+# (desktop-file-validate) and the PAM module with its pam-auth-update profile.
+#   packaging_test.sh BUILD_DIR PREFIX BUILD_MENU PAM_MODULE_DIR
 set -euo pipefail
-build=$1 prefix=$2 menu=$3
+build=$1 prefix=$2 menu=$3 pam_dir=$4
 
 if ! command -v systemd-analyze >/dev/null; then
   echo "SKIP: systemd-analyze is not installed"
@@ -25,6 +25,8 @@ expect() {
 for program in horaveld horavelset horavelctl; do expect "$prefix/sbin/$program"; done
 expect "$prefix/lib/systemd/system/horaveld.service"
 expect /etc/logrotate.d/horavel
+expect "$pam_dir/pam_horavel.so"
+expect /usr/share/pam-configs/horavel
 expect "$prefix/share/doc/Horavel/README.md"
 expect "$prefix/share/doc/Horavel/examples/kid-policy.json"
 if [ "$menu" = ON ]; then

@@ -4,7 +4,7 @@
 #include <time.h>
 
 #include "daemon/monitor.h"
-#include "daemon/range_records.h"
+#include "common/range_records.h"
 #include "foundation/keyed_archive.h"
 #include "platform/fake/fake_system.h"
 #include "platform/fake/scoped_time_zone.h"

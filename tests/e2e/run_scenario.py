@@ -23,6 +23,7 @@ import scenarios_daemon  # noqa: F401  (registers scenarios)
 import scenarios_demo  # noqa: F401
 import scenarios_hostile  # noqa: F401
 import scenarios_monitors  # noqa: F401
+import scenarios_pam  # noqa: F401
 import scenarios_readme  # noqa: F401
 import scenarios_sandbox  # noqa: F401
 import scenarios_store  # noqa: F401
@@ -34,7 +35,7 @@ UNSHARE = ["unshare", "--mount", "--net", "--ipc", "--pid", "--fork", "--mount-p
 # Host files that the sandbox replaces inside and that must come out unchanged. (The daemon's own files
 # are kept inside by the tmpfs mounts, which the sandbox checks as it builds them; other programs on the
 # host may touch those paths while a scenario runs.)
-WATCHED = ("/etc/passwd", "/etc/group")
+WATCHED = ("/etc/passwd", "/etc/group", "/etc/shadow")
 
 
 def skip(reason):

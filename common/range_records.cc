@@ -1,4 +1,4 @@
-#include "daemon/range_records.h"
+#include "common/range_records.h"
 
 #include <algorithm>
 
