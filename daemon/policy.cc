@@ -46,7 +46,10 @@ std::optional<Array> policyList(const Value& root, std::string& why) {
 }  // namespace
 
 std::optional<std::string> Monitor::userCurrent() {
-    return system.consoleUser();
+    // One look per tick: the tick, the policy load it may make and the publishing share it.
+    if (!inTick) return system.consoleUser();
+    if (!tickConsole) tickConsole = system.consoleUser();
+    return *tickConsole;
 }
 
 void Monitor::loadUserData() {

@@ -55,6 +55,23 @@ std::string formatInt(uint32_t n) {
     return std::to_string(static_cast<int32_t>(n));
 }
 
+// Marks the running tick, whose lookups (the console user, the process table) are made once and
+// shared; they are dropped when it ends, whichever way it returns.
+class TickScope {
+public:
+    explicit TickScope(Monitor& monitor) : monitor_(monitor) { monitor_.inTick = true; }
+    ~TickScope() {
+        monitor_.inTick = false;
+        monitor_.tickConsole.reset();
+        monitor_.tickProcesses.reset();
+    }
+    TickScope(const TickScope&) = delete;
+    TickScope& operator=(const TickScope&) = delete;
+
+private:
+    Monitor& monitor_;
+};
+
 }  // namespace
 
 void Monitor::userMonitor() {
@@ -62,11 +79,13 @@ void Monitor::userMonitor() {
     if (!isRunning) {
         return;
     }
+    const TickScope scope(*this);
 
     const std::optional<std::string> console = userCurrent();
     if (!user || !console || *user != *console) {
         loadUserData();
     }
+    killOverdue();
 
     // A day began since the last tick that ran. Usually this tick is in the day's first minute;
     // when the computer slept, or monitoring was off, across midnight, no tick of that minute
