@@ -141,13 +141,13 @@ public:
     // User database (getpwent walk): the uid of the first entry with this exact name, or -1.
     virtual int32_t uidByName(const std::string& name) = 0;
     // One pass over the process table: the processes whose effective uid is one of `uids`, in
-    // /proc order; nullopt when the table cannot be read. Processes that vanish during the scan
-    // are skipped. The executable of a process is read only when `wantsExecutable` says so of
+    // /proc order; nullopt when the table cannot be read. Processes that vanish during the scan,
+    // and zombies (which run nothing), are skipped. The executable of a process is read only when `wantsExecutable` says so of
     // the entry as it stands (pid, comm, uid and start time filled in).
     virtual std::optional<std::vector<ProcessEntry>> scanProcesses(
         const std::vector<uid_t>& uids, const std::function<bool(const ProcessEntry&)>& wantsExecutable) = 0;
     // The process with this pid now (pid, comm, uid, start time; no executable); nullopt when
-    // there is none.
+    // there is none or it is a zombie.
     virtual std::optional<ProcessEntry> processInfo(pid_t pid) = 0;
     // Sends `signo` to the one process `pid` (kill(2)); false when there is no such process, it is
     // not allowed, or `pid` is not positive (never a process group, never every process).

@@ -36,13 +36,17 @@ FileInfo infoOf(const struct stat& st) {
     return FileInfo{st.st_uid, st.st_mode, st.st_gid, st.st_dev, st.st_ino};
 }
 
-// Reads the stat record of the open file into `entry`; false when it cannot be read or parsed.
+// Reads the stat record of the open file into `entry`; false when it cannot be read or parsed,
+// or the process has exited: a zombie waits only for its parent to collect its status, runs
+// nothing, and no signal reaches it.
 bool readStat(int fd, ProcessEntry& entry) {
     char buffer[kStatBuffer];
     // The kernel hands over the whole record in one read when the buffer holds it.
     const ssize_t n = read(fd, buffer, sizeof buffer);
     if (n <= 0 || static_cast<size_t>(n) == sizeof buffer) return false;
-    return parseProcessStat(std::string(buffer, static_cast<size_t>(n)), entry);
+    char state = 0;
+    return parseProcessStat(std::string(buffer, static_cast<size_t>(n)), entry, state) && state != 'Z' &&
+           state != 'X';
 }
 
 // `pid`/`leaf` relative to the /proc directory.
@@ -68,10 +72,13 @@ void readExecutable(int procFd, ProcessEntry& entry) {
 
 }  // namespace
 
-bool parseProcessStat(const std::string& line, ProcessEntry& entry) {
+bool parseProcessStat(const std::string& line, ProcessEntry& entry, char& state) {
     const size_t open = line.find('(');
     const size_t close = line.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close < open) return false;
+    if (open == std::string::npos || close == std::string::npos || close < open || close + 2 >= line.size()) {
+        return false;
+    }
+    state = line[close + 2];
     size_t at = close + 1;
     for (int field = 0; field < kStartTimeAfterName; ++field) {
         at = line.find(' ', at + 1);

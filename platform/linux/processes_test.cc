@@ -50,6 +50,11 @@ public:
         if (pid_ > 0) waitpid(pid_, nullptr, 0);
     }
     bool ok() const { return ok_; }
+    // Lets it exit; it stays a zombie until destruction reaps it.
+    void release() {
+        close(release_[1]);
+        release_[1] = -1;
+    }
     pid_t pid() const { return pid_; }
 
 private:
@@ -101,6 +106,14 @@ TEST(ScanProcessTable, FindsARealChildByItsKernelNameAndStartTime) {
     // Not asked for, the executable is not read.
     EXPECT_TRUE(self->executable.empty());
     EXPECT_FALSE(self->executableFile);
+
+    NamedChild zombie("hv-zombie");
+    ASSERT_TRUE(zombie.ok());
+    zombie.release();
+    for (int i = 0; i < 500 && commOf(*scanProcessTable({geteuid()}, kNoExecutable), zombie.pid()); ++i) {
+        usleep(10'000);
+    }
+    EXPECT_FALSE(readProcess(zombie.pid())) << "an exited child not yet reaped runs nothing";
 
     const std::optional<ProcessEntry> read = readProcess(child.pid());
     ASSERT_TRUE(read);
@@ -186,6 +199,7 @@ TEST(ScanProcessTable, SkipsMalformedAndVanishedEntries) {
     entry("self", ("1 (self) " + tail.substr(1) + "5\n").c_str());
     entry("0017", ("17 (leading-zero) " + tail.substr(1) + "5\n").c_str());
     entry("18", ("18 (a) (b)) " + tail.substr(1) + "42\n").c_str());
+    entry("19", ("19 (gone) Z" + tail.substr(2) + "43\n").c_str());
 
     const auto list = scanProcessTable({geteuid()}, kNoExecutable, proc.path());
     ASSERT_TRUE(list);
