@@ -135,6 +135,9 @@ void Monitor::userLogout() {
 }
 
 void Monitor::endProcesses(const std::vector<ProcessEntry>& processes) {
+    // Signals go straight through kill(2) rather than a "kill %d" shell per process: a game of
+    // many processes would otherwise hold up the tick for a fork and exec each, and every
+    // moment between the scan and the signal is one in which a pid can pass to another process.
     const double due = system.monotonicNow() + kApplicationKillDelay;
     for (const ProcessEntry& process : processes) {
         if (process.pid <= 1 || !system.sendSignal(process.pid, SIGTERM)) continue;
