@@ -59,16 +59,24 @@ std::string formatInt(uint32_t n) {
 // shared; they are dropped when it ends, whichever way it returns.
 class TickScope {
 public:
-    explicit TickScope(Monitor& monitor) : monitor_(monitor) { monitor_.inTick = true; }
+    explicit TickScope(Monitor& monitor) : monitor_(monitor) {
+        forget();
+        monitor_.inTick = true;
+    }
     ~TickScope() {
         monitor_.inTick = false;
-        monitor_.tickConsole.reset();
-        monitor_.tickProcesses.reset();
+        forget();
     }
     TickScope(const TickScope&) = delete;
     TickScope& operator=(const TickScope&) = delete;
 
 private:
+    // A lookup made outside a tick (a reload on a signal) is never taken for this tick's.
+    void forget() {
+        monitor_.tickConsole.reset();
+        monitor_.tickProcesses.reset();
+    }
+
     Monitor& monitor_;
 };
 
