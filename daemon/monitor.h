@@ -109,7 +109,8 @@ public:
     // Sends SIGTERM to each process now; what is still the same process kApplicationKillDelay
     // seconds later gets SIGKILL from a later tick.
     void endProcesses(const std::vector<ProcessEntry>& processes);
-    // The tick's part of the two deadlines above: acts on every one that has come.
+    // The tick's part of the two deadlines above: acts on every one that has come, with monitoring
+    // on or off (an ending begun is finished).
     void killOverdue();
     // This tick's look at the process table, holding `uid`'s processes (with the executables
     // that command names leave open when `withExecutables`). Within a tick every lookup shares

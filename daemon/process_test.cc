@@ -124,6 +124,18 @@ TEST_F(ProcessTest, WithoutLogindTheLeaderGetsKillAndEveryProcessSigterm) {
     EXPECT_FALSE(sys.running(stubborn)) << "killed directly when logind cannot do it";
 }
 
+TEST_F(ProcessTest, TheTickFinishesAnEndingEvenAfterMonitoringIsSwitchedOff) {
+    const ConsoleSession session = sys.login("kid");
+    const pid_t stubborn = sys.addProcess(session.uid, "game");
+    sys.process(stubborn)->ignoresTerm = true;
+    monitor->user = "kid";
+    monitor->userLogout();
+    monitor->isRunning = false;
+    sys.advance(kLogoutKillDelay);
+    monitor->userMonitor();
+    EXPECT_FALSE(sys.running(stubborn));
+}
+
 TEST_F(ProcessTest, ARepeatedLogoutKeepsTheFirstDeadline) {
     const ConsoleSession session = sys.login("kid");
     const pid_t stubborn = sys.addProcess(session.uid, "game");

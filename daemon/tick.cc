@@ -84,16 +84,18 @@ private:
 
 void Monitor::userMonitor() {
     const CalendarDate now = calendarDate();
+    const TickScope scope(*this);
+    // An ending begun while monitoring was on is finished even if it has been switched off
+    // since, rather than carried out whenever it is switched on again.
+    killOverdue();
     if (!isRunning) {
         return;
     }
-    const TickScope scope(*this);
 
     const std::optional<std::string> console = userCurrent();
     if (!user || !console || *user != *console) {
         loadUserData();
     }
-    killOverdue();
 
     // A day began since the last tick that ran. Usually this tick is in the day's first minute;
     // when the computer slept, or monitoring was off, across midnight, no tick of that minute
