@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <string_view>
@@ -10,13 +9,20 @@ namespace hv {
 namespace {
 
 constexpr std::string_view kAppSuffix = ".app";
-// The kernel keeps 15 characters of a command name; longer names are compared as it keeps them,
-// so that an application with a long name is still found.
-constexpr size_t kCommLength = 15;
 
 bool isAppRecord(const std::shared_ptr<TableElement>& record) {
     const std::string* mode = record ? record->mmode().string() : nullptr;
     return mode && *mode == "App";
+}
+
+// The process name of an application record: the text before the first ".app". A record without
+// a name, or whose name is not an application bundle's, names no process.
+std::optional<std::string> applicationName(const TableElement& record) {
+    const std::string* name = record.user().string();
+    if (!name) return std::nullopt;
+    const size_t suffix = name->find(kAppSuffix);
+    if (suffix == std::string::npos || suffix == 0) return std::nullopt;
+    return name->substr(0, suffix);
 }
 
 // Whether the record was last counted on another local calendar day than `now`. A record never
@@ -41,9 +47,20 @@ bool hasAppRecord(const Array& list) {
 
 }  // namespace
 
+std::vector<std::string> Monitor::watchedApplications() const {
+    std::vector<std::string> names;
+    for (size_t i = 0; i < userlist.size(); ++i) {
+        const auto record = recordAt(userlist, i);
+        if (!isAppRecord(record)) continue;
+        if (std::optional<std::string> name = applicationName(*record)) names.push_back(std::move(*name));
+    }
+    return names;
+}
+
 // Application minutes pass every 13th call (65 seconds at the 5-second tick). In each, every
 // application record is examined: a running application is counted while its allowance lasts,
-// warned about when few minutes are left, and terminated once they are used up.
+// warned about when few minutes are left, and ended once they are used up. All records share the
+// tick's one look at the process table.
 void Monitor::checkApps() {
     if (!hasAppRecord(userlist)) return;
 
@@ -60,22 +77,20 @@ void Monitor::checkApps() {
         // computer was off or asleep then), a count from an earlier day starts afresh here, or
         // yesterday's used-up allowance would end the application all day.
         if (countedOnAnotherDay(*record, now)) record->setUsage(Value::integer(0, 'i'));
-        // A record without a name, or whose name is not an application bundle's, names no process.
-        const std::string* name = record->user().string();
-        if (!name) continue;
-        const size_t suffix = name->find(kAppSuffix);
-        if (suffix == std::string::npos || suffix == 0) continue;
-        const std::string base = name->substr(0, std::min(suffix, kCommLength));
+        const std::optional<std::string> base = applicationName(*record);
+        if (!base) continue;
 
-        appname = *name;
-        const int32_t pid = findProcess(base, user);
+        appname = *record->user().string();
+        const int32_t pid = findProcess(*base, user);
         if (pid == 0) continue;
 
         const int32_t used = record->usage().intValue();
         const int32_t allowed = record->day(day).intValue();
         if (allowed <= 0) continue;
 
-        if (used >= allowed) system.runShell("kill " + std::to_string(pid));
+        // Every process that is the application ends, not just the first: a decoy of the same
+        // name must not shield the real one, nor a process that ignores SIGTERM survive.
+        if (used >= allowed) endProcesses(applicationProcesses(*base, user));
         if (static_cast<uint32_t>(used) + warntime >= static_cast<uint32_t>(allowed)) {
             armin = static_cast<uint32_t>(allowed) - static_cast<uint32_t>(used);
             if (armin != 0) {

@@ -1,3 +1,6 @@
+#include <signal.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <ostream>
@@ -30,16 +33,23 @@ class AppsTest : public MonitorsTest {
     // One application minute: twelve calls that only count seconds, then the one that works,
     // and the save that ends its tick.
     void appMinute(Monitor& m) {
-        const size_t commands = sys.commands.size(), notices = sys.notices.size();
+        const size_t signals = sys.signalsSent.size(), notices = sys.notices.size();
         const size_t writes = sys.atomicWrites.size();
         for (int i = 0; i < 12; ++i) m.checkApps();
         EXPECT_EQ(m.auminsec, 60u);
-        EXPECT_EQ(sys.commands.size(), commands);
+        EXPECT_EQ(sys.signalsSent.size(), signals);
         EXPECT_EQ(sys.notices.size(), notices);
         EXPECT_EQ(sys.atomicWrites.size(), writes);
         m.checkApps();
         EXPECT_EQ(m.auminsec, 0u);
         m.saveIfUnsaved();
+    }
+
+    // SIGTERM to each of the pids, in order.
+    static std::vector<std::pair<pid_t, int>> terms(const std::vector<pid_t>& pids) {
+        std::vector<std::pair<pid_t, int>> sent;
+        for (pid_t pid : pids) sent.emplace_back(pid, SIGTERM);
+        return sent;
     }
 
     std::vector<std::string> warnings() const {
@@ -75,8 +85,9 @@ TEST_P(AppMinute, CountsWarnsAndTerminates) {
     appMinute(m);
 
     EXPECT_EQ(used(m, 1), c.usedAfter);
-    EXPECT_EQ(sys.commands, c.killed ? std::vector<std::string>{"kill " + std::to_string(pid)}
-                                     : std::vector<std::string>{});
+    EXPECT_EQ(sys.signalsSent, c.killed ? terms({pid}) : terms({}));
+    EXPECT_EQ(sys.running(pid), c.running && !c.killed);
+    EXPECT_TRUE(sys.commands.empty());
     EXPECT_EQ(warnings(), c.warnings);
     const bool counted = c.usedAfter != c.usage.intValue();
     EXPECT_EQ(sys.atomicWrites,
@@ -107,8 +118,8 @@ TEST_F(AppsTest, WarnsEveryMinuteOfTheLastFiveThenTerminates) {
     EXPECT_EQ(warnings(), (std::vector<std::string>{"Name.app:5", "Name.app:4", "Name.app:3",
                                                     "Name.app:2", "Name.app:1"}));
     EXPECT_EQ(used(m, 1), 30);
-    const std::string kill = "kill " + std::to_string(pid);
-    EXPECT_EQ(sys.commands, (std::vector<std::string>{kill, kill}));
+    EXPECT_EQ(sys.signalsSent, terms({pid}));
+    EXPECT_FALSE(sys.running(pid));
     EXPECT_FALSE(m.appwarndone);
 }
 
@@ -157,16 +168,90 @@ TEST_F(AppsTest, ALongNameMatchesTheKernelsFifteenCharacters) {
     Monitor& m = withApps({appRecord("VeryLongApplicationName.app", k30, Value::integer(30, 'i'))});
     const pid_t pid = run("VeryLongApplica");
     appMinute(m);
-    EXPECT_EQ(sys.commands, std::vector<std::string>{"kill " + std::to_string(pid)});
+    EXPECT_EQ(sys.signalsSent, terms({pid}));
+}
+
+TEST_F(AppsTest, EveryProcessThatIsTheApplicationEndsAndWhatIgnoresSigtermIsKilled) {
+    // The game on the system path, reached through a link.
+    sys.files["/usr/games/game"] = FakeFile{"elf", S_IFREG | 0755, 0, 0, 700};
+    sys.files["/usr/bin/game"] = FakeFile{"/usr/games/game", S_IFLNK | 0777};
+    Monitor& m = withApps({appRecord("game.app", k30, Value::integer(30, 'i'))});
+    const uid_t kid = sys.session->uid;
+    const pid_t roots = sys.addProcess(0, "game");
+    const pid_t decoy = run("game");
+    const pid_t real = sys.addProcess(kid, "game", "/usr/games/game", FileInfo{0, S_IFREG | 0755, 0, 0, 700});
+    const pid_t linked = sys.addProcess(kid, "play", "/home/kid/bin/game");
+    const pid_t sameFile = sys.addProcess(kid, "x", "/home/kid/x", FileInfo{0, S_IFREG | 0755, 0, 0, 700});
+    const pid_t editor = sys.addProcess(kid, "editor", "/usr/bin/editor", FileInfo{0, S_IFREG | 0755, 0, 0, 701});
+    sys.process(decoy)->ignoresTerm = true;
+    sys.process(real)->ignoresTerm = true;
+
+    appMinute(m);
+    EXPECT_EQ(sys.signalsSent, terms({decoy, real, linked, sameFile}));
+    // Only the processes whose command name left it open had their executable read.
+    EXPECT_EQ(sys.executableReads, 4 * sys.scans);
+    sys.advance(kApplicationKillDelay - 0.5);
+    m.killOverdue();
+    EXPECT_TRUE(sys.running(real));
+    sys.advance(0.5);
+    m.killOverdue();
+    EXPECT_FALSE(sys.running(decoy));
+    EXPECT_FALSE(sys.running(real));
+    EXPECT_TRUE(sys.running(roots));
+    EXPECT_TRUE(sys.running(editor));
+    EXPECT_EQ(std::count(sys.signalsSent.begin(), sys.signalsSent.end(), std::make_pair(real, SIGKILL)), 1);
+    sys.advance(60);
+    m.killOverdue();
+    EXPECT_EQ(sys.signalsSent.size(), 6u) << "each SIGKILL is sent once";
+}
+
+TEST_F(AppsTest, TicksLookAtTheConsoleOnceAndAtTheProcessTableOnlyInApplicationMinutes) {
+    Monitor& m = withApps({appRecord("A.app", k30, Value::integer(24, 'i')),
+                           appRecord("B.app", k30, Value::integer(30, 'i'))});
+    m.isRunning = true;
+    m.appmon = 1;
+    const pid_t a = run("A");
+    const pid_t b = run("B");
+    for (int i = 1; i <= 12; ++i) {
+        m.userMonitor();
+        EXPECT_EQ(sys.consoleLookups, i);
+    }
+    EXPECT_EQ(sys.scans, 0);
+    m.userMonitor();
+    EXPECT_EQ(sys.scans, 1) << "both records share one scan";
+    EXPECT_EQ(sys.consoleLookups, 13);
+    EXPECT_EQ(used(m, 1), 25);
+    EXPECT_TRUE(sys.running(a));
+    EXPECT_FALSE(sys.running(b));
+    // Outside a tick nothing is kept: a lookup sees the table as it is now.
+    EXPECT_EQ(m.findProcess("A", "kid"), a);
+    EXPECT_EQ(sys.scans, 2);
+}
+
+TEST_F(AppsTest, APidThatNowNamesAnotherProcessGetsNoSigkill) {
+    Monitor& m = withApps({appRecord("game.app", k30, Value::integer(30, 'i'))});
+    const pid_t game = run("game");
+    sys.process(game)->ignoresTerm = true;
+    appMinute(m);
+    // The game exits and its pid is given to a new process of the same account.
+    FakeProcess reused = *sys.process(game);
+    reused.entry.startTime += 1000;
+    sys.processes.clear();
+    sys.processes.push_back(reused);
+    sys.advance(kApplicationKillDelay);
+    m.killOverdue();
+    EXPECT_EQ(sys.signalsSent, terms({game}));
+    EXPECT_TRUE(sys.running(game));
 }
 
 TEST_F(AppsTest, OnlyTheConsoleUsersProcessesCount) {
     Monitor& m = withApps({appRecord("Name.app", k30, Value::integer(30, 'i'))});
-    sys.addProcess(0, "Name");
+    const pid_t roots = sys.addProcess(0, "Name");
     const pid_t first = run("Name");
-    run("Name");
+    const pid_t second = run("Name");
     appMinute(m);
-    EXPECT_EQ(sys.commands, std::vector<std::string>{"kill " + std::to_string(first)});
+    EXPECT_EQ(sys.signalsSent, terms({first, second}));
+    EXPECT_TRUE(sys.running(roots));
 }
 
 TEST_F(AppsTest, RecordsWithoutAnApplicationNameAreSkipped) {
@@ -197,7 +282,7 @@ TEST_F(AppsTest, ReadsTodaysWeekday) {
     const pid_t pid = run("Name");
     sys.setTime(utc(2026, 12, 7, 9, 0));
     appMinute(m);
-    EXPECT_EQ(sys.commands, std::vector<std::string>{"kill " + std::to_string(pid)});
+    EXPECT_EQ(sys.signalsSent, terms({pid}));
     EXPECT_EQ(used(m, 1), 10);
 }
 
@@ -221,8 +306,7 @@ TEST_P(AppDay, ACountFromAnotherDayStartsAfresh) {
     Monitor& m = withApps({app});
     const pid_t pid = run("Name");
     appMinute(m);
-    EXPECT_EQ(sys.commands, c.killed ? std::vector<std::string>{"kill " + std::to_string(pid)}
-                                     : std::vector<std::string>{});
+    EXPECT_EQ(sys.signalsSent, c.killed ? terms({pid}) : terms({}));
     EXPECT_EQ(used(m, 1), c.usedAfter);
 }
 

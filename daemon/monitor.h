@@ -20,9 +20,11 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "foundation/calendar_date.h"
 #include "foundation/value.h"
+#include "daemon/process_table.h"
 #include "platform/config.h"
 #include "platform/system.h"
 
@@ -33,6 +35,10 @@ inline constexpr const char* kNoticeHeader = "Wardelin Session Information";
 // Seconds between ticks, and the wait between a logout notice and the logout itself.
 inline constexpr double kTickInterval = 5.0;
 inline constexpr double kLogoutDelay = 15.0;
+// Seconds after a logout before whatever the account still runs is killed, and after an
+// application's SIGTERM before what ignored it gets SIGKILL.
+inline constexpr double kLogoutKillDelay = 10.0;
+inline constexpr double kApplicationKillDelay = 5.0;
 // Size of the remaining-time segment.
 inline constexpr size_t kChannelSize = 1024;
 // Largest policy or settings file the daemon reads.
@@ -94,11 +100,32 @@ public:
     void showCautionNotice();
     void showStopNotice();
 
-    // The pid of `user`'s first process whose command name is exactly `name`; 0 when none or
-    // when the process table cannot be read.
+    // The pid of `user`'s first process that is the application `name` (see isApplication); 0
+    // when none or when the process table cannot be read.
     int32_t findProcess(const std::string& name, const std::optional<std::string>& user);
-    // Ends `user`'s console session (logs "terminate loginwindow pid %d").
+    // Every process of `user` that is the application `name`, in /proc order; empty when none, or
+    // when the process table cannot be read.
+    std::vector<ProcessEntry> applicationProcesses(const std::string& name,
+                                                   const std::optional<std::string>& user);
+    // Ends the account of `user` everywhere, whoever is at the console: every session through
+    // logind (or, when logind cannot be reached, "kill %d" of the console session's leader and
+    // SIGTERM to each of the account's processes), and whatever it still runs
+    // kLogoutKillDelay seconds later is killed by a later tick. Logs "terminate loginwindow pid
+    // %d" with the leader of the account's console session (0 when it is not at the console).
     void userLogout();
+    // Sends SIGTERM to each process now; what is still the same process kApplicationKillDelay
+    // seconds later gets SIGKILL from a later tick.
+    void endProcesses(const std::vector<ProcessEntry>& processes);
+    // The tick's part of the two deadlines above: acts on every one that has come, with monitoring
+    // on or off (an ending begun is finished).
+    void killOverdue();
+    // This tick's look at the process table, holding `uid`'s processes (with the executables
+    // that command names leave open when `withExecutables`). Within a tick every lookup shares
+    // one scan, widened only when a lookup needs more than it holds; outside a tick each lookup
+    // scans afresh. nullptr when the table cannot be read.
+    const ProcessTable* processTable(uid_t uid, bool withExecutables);
+    // The names (before ".app") of the application records of `userlist`, in list order.
+    std::vector<std::string> watchedApplications() const;
 
     // The monitors: time ranges, network ranges, applications, disk quota. `index` is the limit
     // record's index in `userlist`.
@@ -233,6 +260,29 @@ public:
     bool unsavedMinutes = false;
     std::optional<double> saveFailedAt;
     bool mirrorFailing = false;
+
+    // What the running tick has looked up, for the rest of that tick only: the console user
+    // (looked up once per tick) and the process table (scanned at most once, when a lookup
+    // needs it).
+    bool inTick = false;
+    std::optional<std::optional<std::string>> tickConsole;
+    std::optional<ProcessTable> tickProcesses;
+
+    // Application processes sent SIGTERM, each to get SIGKILL at `due` (monotonic seconds) if
+    // the same process (pid, uid and start time) is still there.
+    struct PendingKill {
+        pid_t pid = 0;
+        uid_t uid = 0;
+        uint64_t startTime = 0;
+        double due = 0;
+    };
+    std::vector<PendingKill> pendingKills;
+    // Accounts logged out, each to have whatever it still runs killed at `due`.
+    struct PendingLogout {
+        std::string name;
+        double due = 0;
+    };
+    std::map<uid_t, PendingLogout> logoutKills;
 
 private:
     // The tick's work on each limit record of the list, at `now`.

@@ -23,7 +23,10 @@ constexpr double kSaveRetrySeconds = 60;
 }  // namespace
 
 std::optional<std::string> Monitor::userCurrent() {
-    return system.consoleUser();
+    // One look per tick: the tick, the policy load it may make and the publishing share it.
+    if (!inTick) return system.consoleUser();
+    if (!tickConsole) tickConsole = system.consoleUser();
+    return *tickConsole;
 }
 
 void Monitor::loadUserData() {

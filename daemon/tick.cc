@@ -59,9 +59,38 @@ std::string formatInt(uint32_t n) {
     return std::to_string(static_cast<int32_t>(n));
 }
 
+// Marks the running tick, whose lookups (the console user, the process table) are made once and
+// shared; they are dropped when it ends, whichever way it returns.
+class TickScope {
+public:
+    explicit TickScope(Monitor& monitor) : monitor_(monitor) {
+        forget();
+        monitor_.inTick = true;
+    }
+    ~TickScope() {
+        monitor_.inTick = false;
+        forget();
+    }
+    TickScope(const TickScope&) = delete;
+    TickScope& operator=(const TickScope&) = delete;
+
+private:
+    // A lookup made outside a tick (a reload on a signal) is never taken for this tick's.
+    void forget() {
+        monitor_.tickConsole.reset();
+        monitor_.tickProcesses.reset();
+    }
+
+    Monitor& monitor_;
+};
+
 }  // namespace
 
 void Monitor::userMonitor() {
+    const TickScope scope(*this);
+    // An ending begun while monitoring was on is finished even if it has been switched off
+    // since, rather than carried out whenever it is switched on again.
+    killOverdue();
     if (!isRunning) {
         return;
     }
@@ -251,6 +280,8 @@ void Monitor::countRecords(const CalendarDate& now) {
             makeMessage(logout);
             showStopNotice();
             warning = true;
+            // The minutes counted so far reach the disk before the wait, not after the logout.
+            saveIfUnsaved();
             system.sleepFor(kLogoutDelay);
             userLogout();
         }

@@ -69,7 +69,7 @@ TEST_F(TickTest, WarnsOnTheFiftyFifthMinuteAndLogsOutOnTheSixtieth) {
     EXPECT_EQ(sys.notices[1].message, "time is up, kid");
     EXPECT_EQ(sys.sleeps, std::vector<double>{15.0});
     EXPECT_EQ(countLog("terminate loginwindow pid " + std::to_string(session.leader)), 1u);
-    EXPECT_EQ(sys.terminatedSessions, std::vector<std::string>{session.id});
+    EXPECT_EQ(sys.terminatedUsers, std::vector<uid_t>{session.uid});
     EXPECT_FALSE(sys.session.has_value()) << "the session was ended";
 }
 
@@ -214,7 +214,7 @@ TEST_F(TickTest, ASessionAcrossMidnightGetsTheNewDaysWholeAllowance) {
     tickUntil([&] { return CalendarDate(sys.now()).hourOfDay() == 0 &&
                            CalendarDate(sys.now()).minuteOfHour() == 30; });
     EXPECT_EQ(countLog("logout - allowed 60 min - used today 60 min"), 0u);
-    EXPECT_TRUE(sys.terminatedSessions.empty());
+    EXPECT_TRUE(sys.terminatedUsers.empty());
     EXPECT_GE(monitor->umin, 25u);
     EXPECT_LE(monitor->umin, 30u);
     EXPECT_EQ(savedPolicy()[0]->usage().intValue(), static_cast<int32_t>(monitor->umin));
@@ -241,7 +241,7 @@ protected:
         EXPECT_EQ(CalendarDate::fromValue(*savedPolicy()[0]->date().date()).dayOfMonth(),
                   kDay + 1);
         EXPECT_FALSE(monitor->warning) << "the new day's allowance gets its own warning";
-        EXPECT_TRUE(sys.terminatedSessions.empty());
+        EXPECT_TRUE(sys.terminatedUsers.empty());
         EXPECT_EQ(countLog("logout - allowed 60 min - used today 60 min"), 0u);
         EXPECT_EQ(countLog("warning - allowed 60 min - used today 56 min"), warningsBefore);
     }

@@ -37,6 +37,8 @@ void Monitor::checkTimeRange(int32_t index) {
     makeMessage(ranges);
     showStopNotice();
     warning = true;
+    // The minutes counted so far reach the disk before the wait, not after the logout.
+    saveIfUnsaved();
     system.sleepFor(kLogoutDelay);
     userLogout();
 }

@@ -34,14 +34,14 @@ class TimeRangeTest : public MonitorsTest {
         // Notice first, then the 15-second wait, then the session ends.
         EXPECT_EQ(actionsButLog(),
                   (std::vector<std::string>{"notice " + std::string(kNoticeHeader) + "|" + notice,
-                                            "sleep 15", "terminate 1"}));
+                                            "sleep 15", "terminate user " + std::to_string(sys.users.at("kid"))}));
         EXPECT_TRUE(monitor->warning);
     }
 
     void expectStillIn() {
         for (const Notice& n : sys.notices) EXPECT_NE(n.level, NoticeLevel::Stop);
         EXPECT_TRUE(sys.sleeps.empty());
-        EXPECT_TRUE(sys.terminatedSessions.empty());
+        EXPECT_TRUE(sys.terminatedUsers.empty());
     }
 };
 
@@ -128,7 +128,7 @@ TEST_F(TimeRangeTest, LogsOutAgainOnEveryCallOutside) {
     m.checkTimeRange(0);
     EXPECT_EQ(sys.notices.size(), 2u);
     EXPECT_EQ(sys.sleeps, (std::vector<double>{15, 15}));
-    EXPECT_EQ(sys.terminatedSessions.size(), 2u);
+    EXPECT_EQ(sys.terminatedUsers.size(), 2u);
 }
 
 TEST_F(TimeRangeTest, ReadsTodaysWeekday) {
@@ -141,7 +141,7 @@ TEST_F(TimeRangeTest, ReadsTodaysWeekday) {
     sys.events.clear();
     sys.notices.clear();
     sys.sleeps.clear();
-    sys.terminatedSessions.clear();
+    sys.terminatedUsers.clear();
     sys.setTime(utc(2026, 12, 7, 23, 59));
     m.checkTimeRange(0);
     expectStillIn();
@@ -284,7 +284,7 @@ TEST_F(TimeRangeTest, TheTickLogsOutOutsideTheRanges) {
     EXPECT_EQ(sys.now(), sunday(12, 1) + 15);
     ASSERT_FALSE(sys.notices.empty());
     EXPECT_EQ(sys.notices.back().message, "only 08:00 to 12:00");
-    EXPECT_EQ(sys.terminatedSessions.size(), 1u);
+    EXPECT_EQ(sys.terminatedUsers.size(), 1u);
 }
 
 }  // namespace

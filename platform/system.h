@@ -28,9 +28,30 @@ struct Notice {
     std::string message;
 };
 
+// The owner and permission bits of a file as lstat() sees it (stat() where links are followed).
+struct FileInfo {
+    uid_t uid = 0;
+    mode_t mode = 0;  // type and permission bits (st_mode)
+    gid_t gid = 0;
+    // Which file it is: a file replaced by a rename has another pair, whatever its content.
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// One process, as a scan of the process table saw it.
 struct ProcessEntry {
     pid_t pid = 0;
     std::string comm;  // the kernel's command name (at most 15 characters on Linux)
+    uid_t uid = 0;     // the effective uid
+    // Clock ticks from boot to the process's start. With the pid it names one process for good:
+    // pids are reused, start times of a pid are not.
+    uint64_t startTime = 0;
+    // The executable (/proc/PID/exe): its path as the kernel gives it, without a " (deleted)"
+    // mark, and the file it is (device and inode, with owner and mode). Read only where the scan
+    // was asked to; empty and nullopt otherwise, and where it cannot be read (a kernel thread, a
+    // process gone meanwhile, no permission).
+    std::string executable;
+    std::optional<FileInfo> executableFile;
 };
 
 // One record of the kernel's interface-address list, in the kernel's order.
@@ -50,16 +71,6 @@ struct ConsoleSession {
 };
 
 enum class PowerEvent { WillSleep, HasPoweredOn };
-
-// The owner and permission bits of a file as lstat() sees it.
-struct FileInfo {
-    uid_t uid = 0;
-    mode_t mode = 0;  // type and permission bits (st_mode)
-    gid_t gid = 0;
-    // Which file it is: a file replaced by a rename has another pair, whatever its content.
-    dev_t device = 0;
-    ino_t inode = 0;
-};
 
 // A regular file that only root could have written: owned by root, writable by neither group nor
 // others. Root acts on such files alone (the account's script, the settings).
@@ -102,6 +113,9 @@ public:
     virtual double now() = 0;
     // Blocks the daemon's thread; the fake advances its clock instead (firing no timers).
     virtual void sleepFor(double seconds) = 0;
+    // Seconds of monotonic time (CLOCK_MONOTONIC), the clock of the timers: never set or stepped
+    // with the wall clock, stopped during suspend. For deadlines.
+    virtual double monotonicNow() = 0;
 
     // Run loop. Timers repeat every `interval` seconds of monotonic time, the first firing one
     // interval after creation; they do not run during suspend. The period counts from each
@@ -116,14 +130,28 @@ public:
     // is at the console.
     virtual std::optional<std::string> consoleUser() = 0;
     virtual std::optional<ConsoleSession> consoleSession() = 0;
-    // Ends a session through logind; false when logind cannot be reached or refuses.
+    // logind on the system bus. terminateSession ends one session; terminateUser ends every
+    // session of the account and its user manager (logind sends their processes SIGTERM);
+    // killUser sends `signo` to every process logind counts as the account's. Each is false when
+    // logind cannot be reached or refuses (an account or session it does not know).
     virtual bool terminateSession(const std::string& sessionId) = 0;
+    virtual bool terminateUser(uid_t uid) = 0;
+    virtual bool killUser(uid_t uid, int signo) = 0;
 
     // User database (getpwent walk): the uid of the first entry with this exact name, or -1.
     virtual int32_t uidByName(const std::string& name) = 0;
-    // Processes whose effective uid is `uid`, in /proc order; nullopt when the table cannot be
-    // read. Processes that vanish during the scan are skipped.
-    virtual std::optional<std::vector<ProcessEntry>> processesOf(uid_t uid) = 0;
+    // One pass over the process table: the processes whose effective uid is one of `uids`, in
+    // /proc order; nullopt when the table cannot be read. Processes that vanish during the scan,
+    // and zombies (which run nothing), are skipped. The executable of a process is read only when `wantsExecutable` says so of
+    // the entry as it stands (pid, comm, uid and start time filled in).
+    virtual std::optional<std::vector<ProcessEntry>> scanProcesses(
+        const std::vector<uid_t>& uids, const std::function<bool(const ProcessEntry&)>& wantsExecutable) = 0;
+    // The process with this pid now (pid, comm, uid, start time; no executable); nullopt when
+    // there is none or it is a zombie.
+    virtual std::optional<ProcessEntry> processInfo(pid_t pid) = 0;
+    // Sends `signo` to the one process `pid` (kill(2)); false when there is no such process, it is
+    // not allowed, or `pid` is not positive (never a process group, never every process).
+    virtual bool sendSignal(pid_t pid, int signo) = 0;
 
     // Runs `/bin/sh -c command` as system() would (clean signal state, no inherited descriptors)
     // and waits for it. Returns the wait status, or -1 when it could not be started.
@@ -161,6 +189,8 @@ public:
     virtual bool makeRootDirectory(const std::string& path, mode_t mode) = 0;
     virtual bool fileExists(const std::string& path) = 0;
     virtual std::optional<FileInfo> fileInfo(const std::string& path) = 0;
+    // The file that `path` names once every link is followed (stat); nullopt when there is none.
+    virtual std::optional<FileInfo> resolvedFileInfo(const std::string& path) = 0;
 
     // Walks every entry below `root` (hidden ones included, links not followed and reported with
     // their own size, each entry once) and calls `entry` with its size in bytes; a directory is

@@ -70,7 +70,7 @@ TEST(PolicyDaemonTest, TheDaemonLoadsTheListAndFindsEveryRange) {
     // At 11:00 on Monday the first range holds: an hour to its end, and no logout.
     monitor.checkTimeRange(0);
     EXPECT_EQ(monitor.rmin, 60u);
-    EXPECT_TRUE(sys.terminatedSessions.empty());
+    EXPECT_TRUE(sys.terminatedUsers.empty());
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/fake/fake_system.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -144,6 +146,7 @@ ConsoleSession FakeSystem::login(const std::string& name, const std::string& lea
 }
 
 std::optional<std::string> FakeSystem::consoleUser() {
+    ++consoleLookups;
     if (!session) return std::nullopt;
     return session->userName;
 }
@@ -158,23 +161,96 @@ bool FakeSystem::terminateSession(const std::string& sessionId) {
     return true;
 }
 
+bool FakeSystem::terminateUser(uid_t uid) {
+    terminatedUsers.push_back(uid);
+    events.push_back("terminate user " + std::to_string(uid));
+    if (!logindReachable) return false;
+    // logind stops the account's sessions and user manager: their processes get SIGTERM.
+    std::vector<pid_t> theirs;
+    for (const FakeProcess& p : processes) {
+        if (p.entry.uid == uid) theirs.push_back(p.entry.pid);
+    }
+    for (pid_t pid : theirs) deliver(pid, SIGTERM);
+    if (session && session->uid == uid) session.reset();
+    return true;
+}
+
+bool FakeSystem::killUser(uid_t uid, int signo) {
+    killedUsers.emplace_back(uid, signo);
+    events.push_back("kill user " + std::to_string(uid) + " " + std::to_string(signo));
+    if (!logindReachable) return false;
+    std::vector<pid_t> theirs;
+    for (const FakeProcess& p : processes) {
+        if (p.entry.uid == uid) theirs.push_back(p.entry.pid);
+    }
+    for (pid_t pid : theirs) deliver(pid, signo);
+    return true;
+}
+
 int32_t FakeSystem::uidByName(const std::string& name) {
     ++uidLookups;
     const auto found = users.find(name);
     return found == users.end() ? -1 : found->second;
 }
 
-pid_t FakeSystem::addProcess(uid_t uid, const std::string& comm) {
+pid_t FakeSystem::addProcess(uid_t uid, const std::string& comm, const std::string& executable,
+                             const std::optional<FileInfo>& file) {
     const pid_t pid = nextPid_++;
-    processes[uid].push_back(ProcessEntry{pid, comm});
+    ProcessEntry entry{pid, comm, uid, nextStartTime_++, executable.empty() ? "/usr/bin/" + comm : executable,
+                       file};
+    processes.push_back(FakeProcess{std::move(entry)});
     return pid;
 }
 
-std::optional<std::vector<ProcessEntry>> FakeSystem::processesOf(uid_t uid) {
+FakeProcess* FakeSystem::process(pid_t pid) {
+    for (FakeProcess& p : processes) {
+        if (p.entry.pid == pid) return &p;
+    }
+    return nullptr;
+}
+
+std::optional<std::vector<ProcessEntry>> FakeSystem::scanProcesses(
+    const std::vector<uid_t>& uids, const std::function<bool(const ProcessEntry&)>& wantsExecutable) {
+    ++scans;
     if (processTableFails) return std::nullopt;
-    const auto found = processes.find(uid);
-    if (found == processes.end()) return std::vector<ProcessEntry>{};
-    return found->second;
+    std::vector<ProcessEntry> found;
+    for (const FakeProcess& p : processes) {
+        if (std::find(uids.begin(), uids.end(), p.entry.uid) == uids.end()) continue;
+        ProcessEntry entry = p.entry;
+        entry.executable.clear();
+        entry.executableFile.reset();
+        if (wantsExecutable(entry)) {
+            ++executableReads;
+            entry.executable = p.entry.executable;
+            entry.executableFile = p.entry.executableFile;
+        }
+        found.push_back(std::move(entry));
+    }
+    return found;
+}
+
+std::optional<ProcessEntry> FakeSystem::processInfo(pid_t pid) {
+    const FakeProcess* p = process(pid);
+    if (p == nullptr) return std::nullopt;
+    ProcessEntry entry = p->entry;
+    entry.executable.clear();
+    entry.executableFile.reset();
+    return entry;
+}
+
+bool FakeSystem::sendSignal(pid_t pid, int signo) {
+    signalsSent.emplace_back(pid, signo);
+    events.push_back("kill " + std::to_string(pid) + " " + std::to_string(signo));
+    if (pid <= 0 || process(pid) == nullptr) return false;
+    deliver(pid, signo);
+    return true;
+}
+
+void FakeSystem::deliver(pid_t pid, int signo) {
+    const auto found = std::find_if(processes.begin(), processes.end(),
+                                    [pid](const FakeProcess& p) { return p.entry.pid == pid; });
+    if (found == processes.end()) return;
+    if (signo == SIGKILL || (signo == SIGTERM && !found->ignoresTerm)) processes.erase(found);
 }
 
 int FakeSystem::runShell(const std::string& command) {
@@ -310,6 +386,17 @@ std::optional<FileInfo> FakeSystem::fileInfo(const std::string& path) {
     const auto found = files.find(path);
     if (found == files.end()) return std::nullopt;
     return FileInfo{found->second.uid, found->second.mode, found->second.gid, 0, found->second.inode};
+}
+
+std::optional<FileInfo> FakeSystem::resolvedFileInfo(const std::string& path) {
+    // As the kernel does, give up after 40 links.
+    std::string at = path;
+    for (int hops = 0; hops <= 40; ++hops) {
+        const std::optional<FileInfo> info = fileInfo(at);
+        if (!info || !S_ISLNK(info->mode)) return info;
+        at = contents(at);
+    }
+    return std::nullopt;
 }
 
 std::string FakeSystem::contents(const std::string& path) const {

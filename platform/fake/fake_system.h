@@ -31,6 +31,13 @@ struct FakeFile {
     ino_t inode = 0;  // writeFileAtomic gives each new file a fresh one, as rename() does
 };
 
+// A process in the fake process table. SIGTERM ends it unless it ignores that signal; SIGKILL
+// always does.
+struct FakeProcess {
+    ProcessEntry entry;  // as a scan reports it when asked for the executable
+    bool ignoresTerm = false;
+};
+
 // The shared state behind the fake remaining-time channel. It outlives the Channel object, so a
 // test can look at what was written after the daemon released the channel.
 struct FakeChannelState {
@@ -69,7 +76,7 @@ public:
     void endProcess();
     double monotonic() const { return monotonic_; }
 
-    double wallTime = 0;               // what now() returns
+    double wallTime = 0;               // what now() returns (monotonicNow() returns monotonic())
     std::vector<double> sleeps;        // every sleepFor, in seconds
     int runCalls = 0;
     int runResult = 0;                 // what run() returns (it returns at once)
@@ -90,15 +97,26 @@ public:
 
     std::optional<ConsoleSession> session;     // nullopt: nobody (or a greeter) at the console
     std::map<std::string, int32_t> users;      // getpwent's view: name -> uid
+    int consoleLookups = 0;                    // consoleUser and consoleSession calls
     int uidLookups = 0;
 
     // --- Processes, logout, shell -------------------------------------------------------------
-    std::map<uid_t, std::vector<ProcessEntry>> processes;  // per effective uid, in /proc order
-    bool processTableFails = false;
-    pid_t addProcess(uid_t uid, const std::string& comm);  // returns the fresh pid
+    std::vector<FakeProcess> processes;         // the process table, in /proc order
+    bool processTableFails = false;             // every scan fails
+    int scans = 0;                              // scanProcesses calls
+    int executableReads = 0;                    // executables a scan was asked to read
+    // Adds a process with a fresh pid and start time and returns its pid. Its executable is
+    // `executable` (and `file`), or by default /usr/bin/<comm> with no file identity.
+    pid_t addProcess(uid_t uid, const std::string& comm, const std::string& executable = "",
+                     const std::optional<FileInfo>& file = std::nullopt);
+    FakeProcess* process(pid_t pid);            // nullptr when it is not running
+    bool running(pid_t pid) { return process(pid) != nullptr; }
+    std::vector<std::pair<pid_t, int>> signalsSent;  // every sendSignal, in order
 
-    bool logindReachable = true;                // false: terminateSession fails
+    bool logindReachable = true;                // false: the logind calls fail
     std::vector<std::string> terminatedSessions;  // every call, reachable or not
+    std::vector<uid_t> terminatedUsers;           // every call, reachable or not
+    std::vector<std::pair<uid_t, int>> killedUsers;  // every call, reachable or not
 
     std::vector<std::string> commands;          // every runShell command line
     int shellStatus = 0;                        // wait status runShell returns by default
@@ -140,21 +158,31 @@ public:
     std::shared_ptr<FakeChannelState> channel = std::make_shared<FakeChannelState>();
 
     // One ordered journal of the visible actions, for tests of ordering: "sleep 15",
-    // "shell kill 42", "notice <header>|<message>", "terminate <id>", "append <path>|<bytes>",
-    // "write <path>", "signal <n>", "power allowed".
+    // "shell kill 42", "notice <header>|<message>", "terminate <id>", "terminate user <uid>",
+    // "kill user <uid> <signo>", "kill <pid> <signo>", "append <path>|<bytes>", "write <path>",
+    // "signal <n>", "power allowed".
     std::vector<std::string> events;
 
     // --- System -------------------------------------------------------------------------------
     double now() override { return wallTime; }
     void sleepFor(double seconds) override;
+    double monotonicNow() override { return monotonic_; }
     void addTimer(double interval, std::function<void()> action) override;
     void onSignal(int signo, std::function<void()> action) override;
     int run() override;
     std::optional<std::string> consoleUser() override;
-    std::optional<ConsoleSession> consoleSession() override { return session; }
+    std::optional<ConsoleSession> consoleSession() override {
+        ++consoleLookups;
+        return session;
+    }
     bool terminateSession(const std::string& sessionId) override;
+    bool terminateUser(uid_t uid) override;
+    bool killUser(uid_t uid, int signo) override;
     int32_t uidByName(const std::string& name) override;
-    std::optional<std::vector<ProcessEntry>> processesOf(uid_t uid) override;
+    std::optional<std::vector<ProcessEntry>> scanProcesses(
+        const std::vector<uid_t>& uids, const std::function<bool(const ProcessEntry&)>& wantsExecutable) override;
+    std::optional<ProcessEntry> processInfo(pid_t pid) override;
+    bool sendSignal(pid_t pid, int signo) override;
     int runShell(const std::string& command) override;
     void showNotice(const Notice& notice) override;
     std::optional<std::vector<InterfaceEntry>> interfaces() override { return interfaceList; }
@@ -170,6 +198,8 @@ public:
     bool makeRootDirectory(const std::string& path, mode_t mode) override;
     bool fileExists(const std::string& path) override { return files.count(path) != 0; }
     std::optional<FileInfo> fileInfo(const std::string& path) override;
+    // Follows links (files of type S_IFLNK whose bytes are the target path).
+    std::optional<FileInfo> resolvedFileInfo(const std::string& path) override;
     bool walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) override;
     std::unique_ptr<Channel> openChannel(key_t key, size_t size,
                                          const std::string& semaphoreName) override;
@@ -182,6 +212,8 @@ private:
     };
 
     void fireTimer(size_t index);
+    // What a signal does to a process: SIGKILL ends it, SIGTERM unless ignored, others nothing.
+    void deliver(pid_t pid, int signo);
     void deliverPendingSignals();
     bool writable(const std::string& path) const;
     // The regular file at path for an in-place write, created empty (0644, writerUid) when
@@ -194,6 +226,7 @@ private:
     std::vector<int> pendingSignals_;
     bool inCallback_ = false;
     pid_t nextPid_ = 1000;
+    uint64_t nextStartTime_ = 100;
     ino_t nextInode_ = 1;
     int32_t nextUid_ = 501;
     int nextSession_ = 1;

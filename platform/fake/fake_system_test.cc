@@ -123,11 +123,12 @@ TEST(FakeSystemConsole, LoginListsLeaderAndTerminateEndsOnlyThatSession) {
     const ConsoleSession s = sys.login("kid");
     EXPECT_EQ(sys.consoleUser(), "kid");
     EXPECT_EQ(sys.uidByName("kid"), static_cast<int32_t>(s.uid));
-    const auto procs = sys.processesOf(s.uid);
+    const auto procs = sys.scanProcesses({s.uid}, [](const ProcessEntry&) { return false; });
     ASSERT_TRUE(procs);
     ASSERT_EQ(procs->size(), 1u);
     EXPECT_EQ((*procs)[0].pid, s.leader);
     EXPECT_EQ((*procs)[0].comm, "loginwindow");
+    EXPECT_TRUE((*procs)[0].executable.empty());
 
     EXPECT_FALSE(sys.terminateSession("no-such-session"));
     sys.logindReachable = false;
@@ -137,6 +138,44 @@ TEST(FakeSystemConsole, LoginListsLeaderAndTerminateEndsOnlyThatSession) {
     EXPECT_TRUE(sys.terminateSession(s.id));
     EXPECT_FALSE(sys.consoleUser());
     EXPECT_EQ(sys.terminatedSessions.size(), 3u);
+}
+
+TEST(FakeSystemProcesses, SignalsAndLogindEndProcessesAsTheKernelWould) {
+    FakeSystem sys;
+    const ConsoleSession s = sys.login("kid");
+    const pid_t stubborn = sys.addProcess(s.uid, "game");
+    sys.process(stubborn)->ignoresTerm = true;
+    const pid_t other = sys.addProcess(0, "game");
+
+    EXPECT_TRUE(sys.sendSignal(stubborn, SIGTERM));
+    EXPECT_TRUE(sys.running(stubborn));
+    EXPECT_FALSE(sys.sendSignal(4242, SIGKILL));
+    EXPECT_FALSE(sys.sendSignal(0, SIGKILL));
+
+    sys.logindReachable = false;
+    EXPECT_FALSE(sys.terminateUser(s.uid));
+    EXPECT_TRUE(sys.running(s.leader));
+    sys.logindReachable = true;
+    EXPECT_TRUE(sys.terminateUser(s.uid));
+    EXPECT_FALSE(sys.running(s.leader));
+    EXPECT_FALSE(sys.consoleUser());
+    EXPECT_TRUE(sys.running(stubborn));
+    EXPECT_TRUE(sys.killUser(s.uid, SIGKILL));
+    EXPECT_FALSE(sys.running(stubborn));
+    EXPECT_TRUE(sys.running(other));
+    EXPECT_EQ(sys.terminatedUsers, (std::vector<uid_t>{s.uid, s.uid}));
+    EXPECT_EQ(sys.killedUsers, (std::vector<std::pair<uid_t, int>>{{s.uid, SIGKILL}}));
+}
+
+TEST(FakeSystemFiles, ResolvedInfoFollowsLinks) {
+    FakeSystem sys;
+    sys.files["/usr/games/game"] = FakeFile{"elf", S_IFREG | 0755, 0, 0, 77};
+    sys.files["/usr/bin/game"] = FakeFile{"/usr/games/game", S_IFLNK | 0777};
+    sys.files["/loop"] = FakeFile{"/loop", S_IFLNK | 0777};
+    EXPECT_EQ(sys.resolvedFileInfo("/usr/bin/game")->inode, 77u);
+    EXPECT_TRUE(S_ISLNK(sys.fileInfo("/usr/bin/game")->mode));
+    EXPECT_FALSE(sys.resolvedFileInfo("/loop"));
+    EXPECT_FALSE(sys.resolvedFileInfo("/missing"));
 }
 
 TEST(FakeSystemFiles, ReadOutcomesByKind) {

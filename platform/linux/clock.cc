@@ -12,6 +12,12 @@ double wallClockNow() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
+double monotonicClockNow() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
 void sleepSeconds(double seconds) {
     if (!(seconds > 0)) return;
     struct timespec remaining {};

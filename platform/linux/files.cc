@@ -210,4 +210,10 @@ std::optional<FileInfo> pathInfo(const std::string& path) {
     return FileInfo{st.st_uid, st.st_mode, st.st_gid, st.st_dev, st.st_ino};
 }
 
+std::optional<FileInfo> resolvedPathInfo(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileInfo{st.st_uid, st.st_mode, st.st_gid, st.st_dev, st.st_ino};
+}
+
 }  // namespace hv

@@ -44,5 +44,7 @@ bool removePath(const std::string& path);
 // True when anything, a dangling link included, stands at the path.
 bool pathExists(const std::string& path);
 std::optional<FileInfo> pathInfo(const std::string& path);
+// stat(): the file at the end of any links; nullopt when there is none.
+std::optional<FileInfo> resolvedPathInfo(const std::string& path);
 
 }  // namespace hv

@@ -1,5 +1,7 @@
 #include "platform/linux/linux_system.h"
 
+#include <signal.h>
+
 #include "platform/linux/clock.h"
 #include "platform/linux/console.h"
 #include "platform/linux/event_loop.h"
@@ -32,6 +34,8 @@ double LinuxSystem::now() { return wallClockNow(); }
 
 void LinuxSystem::sleepFor(double seconds) { sleepSeconds(seconds); }
 
+double LinuxSystem::monotonicNow() { return monotonicClockNow(); }
+
 void LinuxSystem::addTimer(double interval, std::function<void()> action) {
     if (EventLoop* l = loop()) l->addTimer(interval, std::move(action));
 }
@@ -57,11 +61,24 @@ bool LinuxSystem::terminateSession(const std::string& sessionId) {
     return terminateLogindSession(config_.systemBusAddress, sessionId);
 }
 
+bool LinuxSystem::terminateUser(uid_t uid) {
+    return terminateLogindUser(config_.systemBusAddress, uid);
+}
+
+bool LinuxSystem::killUser(uid_t uid, int signo) {
+    return killLogindUser(config_.systemBusAddress, uid, signo);
+}
+
 int32_t LinuxSystem::uidByName(const std::string& name) { return hv::uidByName(name); }
 
-std::optional<std::vector<ProcessEntry>> LinuxSystem::processesOf(uid_t uid) {
-    return listProcessesOf(uid);
+std::optional<std::vector<ProcessEntry>> LinuxSystem::scanProcesses(
+    const std::vector<uid_t>& uids, const std::function<bool(const ProcessEntry&)>& wantsExecutable) {
+    return scanProcessTable(uids, wantsExecutable);
 }
+
+std::optional<ProcessEntry> LinuxSystem::processInfo(pid_t pid) { return readProcess(pid); }
+
+bool LinuxSystem::sendSignal(pid_t pid, int signo) { return pid > 0 && kill(pid, signo) == 0; }
 
 int LinuxSystem::runShell(const std::string& command) { return runShellCommand(command); }
 
@@ -114,6 +131,10 @@ bool LinuxSystem::makeRootDirectory(const std::string& path, mode_t mode) {
 bool LinuxSystem::fileExists(const std::string& path) { return pathExists(path); }
 
 std::optional<FileInfo> LinuxSystem::fileInfo(const std::string& path) { return pathInfo(path); }
+
+std::optional<FileInfo> LinuxSystem::resolvedFileInfo(const std::string& path) {
+    return resolvedPathInfo(path);
+}
 
 bool LinuxSystem::walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) {
     return walkTreeSizes(root, entry);

@@ -20,14 +20,20 @@ public:
 
     double now() override;
     void sleepFor(double seconds) override;
+    double monotonicNow() override;
     void addTimer(double interval, std::function<void()> action) override;
     void onSignal(int signo, std::function<void()> action) override;
     int run() override;
     std::optional<std::string> consoleUser() override;
     std::optional<ConsoleSession> consoleSession() override;
     bool terminateSession(const std::string& sessionId) override;
+    bool terminateUser(uid_t uid) override;
+    bool killUser(uid_t uid, int signo) override;
     int32_t uidByName(const std::string& name) override;
-    std::optional<std::vector<ProcessEntry>> processesOf(uid_t uid) override;
+    std::optional<std::vector<ProcessEntry>> scanProcesses(
+        const std::vector<uid_t>& uids, const std::function<bool(const ProcessEntry&)>& wantsExecutable) override;
+    std::optional<ProcessEntry> processInfo(pid_t pid) override;
+    bool sendSignal(pid_t pid, int signo) override;
     int runShell(const std::string& command) override;
     void showNotice(const Notice& notice) override;
     std::optional<std::vector<InterfaceEntry>> interfaces() override;
@@ -43,6 +49,7 @@ public:
     bool makeRootDirectory(const std::string& path, mode_t mode) override;
     bool fileExists(const std::string& path) override;
     std::optional<FileInfo> fileInfo(const std::string& path) override;
+    std::optional<FileInfo> resolvedFileInfo(const std::string& path) override;
     bool walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) override;
     std::unique_ptr<Channel> openChannel(key_t key, size_t size,
                                          const std::string& semaphoreName) override;

@@ -2,10 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <sstream>
+#include <string_view>
 
 #include "platform/linux/unique_fd.h"
 
@@ -13,70 +18,125 @@ namespace hv {
 
 namespace {
 
-// Status and comm files are small; anything longer is not what the kernel writes.
-constexpr size_t kMaxProcFile = 16 * 1024;
-
-std::optional<std::string> readSmall(int dirFd, const char* name) {
-    UniqueFd fd(openat(dirFd, name, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!fd) return std::nullopt;
-    std::string text;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) return std::nullopt;
-        if (n == 0) break;
-        text.append(buffer, static_cast<size_t>(n));
-        if (text.size() > kMaxProcFile) return std::nullopt;
-    }
-    return text;
-}
-
-// The effective uid: the second field of the "Uid:" line (real, effective, saved, filesystem).
-std::optional<uid_t> effectiveUid(const std::string& status) {
-    std::istringstream lines(status);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind("Uid:", 0) != 0) continue;
-        std::istringstream fields(line.substr(4));
-        unsigned long real = 0;
-        unsigned long effective = 0;
-        if (fields >> real >> effective) return static_cast<uid_t>(effective);
-        return std::nullopt;
-    }
-    return std::nullopt;
-}
+// A stat line is one record of some 52 numbers and a name of at most 64 characters.
+constexpr size_t kStatBuffer = 4096;
+// The start time is field 22; fields after the name start at 3.
+constexpr int kStartTimeAfterName = 22 - 3;
+constexpr std::string_view kDeletedMark = " (deleted)";
 
 std::optional<pid_t> pidOf(const char* name) {
     if (*name < '1' || *name > '9') return std::nullopt;
     char* end = nullptr;
     const long value = std::strtol(name, &end, 10);
-    if (*end != '\0' || value <= 0) return std::nullopt;
+    if (*end != '\0' || value <= 0 || value > INT_MAX) return std::nullopt;
     return static_cast<pid_t>(value);
+}
+
+FileInfo infoOf(const struct stat& st) {
+    return FileInfo{st.st_uid, st.st_mode, st.st_gid, st.st_dev, st.st_ino};
+}
+
+// Reads the stat record of the open file into `entry`; false when it cannot be read or parsed,
+// or the process has exited: a zombie waits only for its parent to collect its status, runs
+// nothing, and no signal reaches it.
+bool readStat(int fd, ProcessEntry& entry) {
+    char buffer[kStatBuffer];
+    // The kernel hands over the whole record in one read when the buffer holds it.
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0 || static_cast<size_t>(n) == sizeof buffer) return false;
+    char state = 0;
+    return parseProcessStat(std::string(buffer, static_cast<size_t>(n)), entry, state) && state != 'Z' &&
+           state != 'X';
+}
+
+// `pid`/`leaf` relative to the /proc directory.
+void entryPath(char (&path)[32], pid_t pid, const char* leaf) {
+    std::snprintf(path, sizeof path, "%d/%s", static_cast<int>(pid), leaf);
+}
+
+void readExecutable(int procFd, ProcessEntry& entry) {
+    char path[32];
+    entryPath(path, entry.pid, "exe");
+    char target[PATH_MAX];
+    const ssize_t n = readlinkat(procFd, path, target, sizeof target);
+    if (n <= 0 || static_cast<size_t>(n) == sizeof target) return;
+    std::string executable(target, static_cast<size_t>(n));
+    // A file removed while it runs keeps its old path with this mark; the name is still its name.
+    if (executable.size() > kDeletedMark.size() && executable.ends_with(kDeletedMark)) {
+        executable.resize(executable.size() - kDeletedMark.size());
+    }
+    entry.executable = std::move(executable);
+    struct stat st {};
+    if (fstatat(procFd, path, &st, 0) == 0) entry.executableFile = infoOf(st);
 }
 
 }  // namespace
 
-std::optional<std::vector<ProcessEntry>> listProcessesOf(uid_t uid, const std::string& procRoot) {
+bool parseProcessStat(const std::string& line, ProcessEntry& entry, char& state) {
+    const size_t open = line.find('(');
+    const size_t close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open || close + 2 >= line.size()) {
+        return false;
+    }
+    state = line[close + 2];
+    size_t at = close + 1;
+    for (int field = 0; field < kStartTimeAfterName; ++field) {
+        at = line.find(' ', at + 1);
+        if (at == std::string::npos) return false;
+    }
+    const char* start = line.c_str() + at + 1;
+    if (*start < '0' || *start > '9') return false;
+    char* end = nullptr;
+    const unsigned long long startTime = std::strtoull(start, &end, 10);
+    if (*end != ' ' && *end != '\n' && *end != '\0') return false;
+    entry.comm = line.substr(open + 1, close - open - 1);
+    entry.startTime = startTime;
+    return true;
+}
+
+std::optional<std::vector<ProcessEntry>> scanProcessTable(
+    const std::vector<uid_t>& uids, const std::function<bool(const ProcessEntry&)>& wantsExecutable,
+    const std::string& procRoot) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(procRoot.c_str()), &closedir);
     if (!dir) return std::nullopt;
+    const int procFd = dirfd(dir.get());
     std::vector<ProcessEntry> found;
-    while (const struct dirent* entry = readdir(dir.get())) {
-        const std::optional<pid_t> pid = pidOf(entry->d_name);
+    while (const struct dirent* dirEntry = readdir(dir.get())) {
+        const std::optional<pid_t> pid = pidOf(dirEntry->d_name);
         if (!pid) continue;
-        // Opened once as a directory, so status and comm come from the same process even if
-        // the pid is reused meanwhile; a process that is gone fails here and is skipped.
-        UniqueFd procDir(openat(dirfd(dir.get()), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (!procDir) continue;
-        const std::optional<std::string> status = readSmall(procDir.get(), "status");
-        if (!status) continue;
-        const std::optional<uid_t> euid = effectiveUid(*status);
-        if (!euid || *euid != uid) continue;
-        std::optional<std::string> comm = readSmall(procDir.get(), "comm");
-        if (!comm) continue;
-        if (!comm->empty() && comm->back() == '\n') comm->pop_back();
-        found.push_back(ProcessEntry{*pid, std::move(*comm)});
+        // One call per process for most of them: the directory's owner is the effective uid.
+        struct stat owner {};
+        if (fstatat(procFd, dirEntry->d_name, &owner, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (std::find(uids.begin(), uids.end(), owner.st_uid) == uids.end()) continue;
+
+        char path[32];
+        entryPath(path, *pid, "stat");
+        const UniqueFd stat(openat(procFd, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+        ProcessEntry entry;
+        entry.pid = *pid;
+        entry.uid = owner.st_uid;
+        if (!stat || !readStat(stat.get(), entry)) continue;
+        if (wantsExecutable(entry)) readExecutable(procFd, entry);
+        found.push_back(std::move(entry));
     }
     return found;
+}
+
+std::optional<ProcessEntry> readProcess(pid_t pid, const std::string& procRoot) {
+    if (pid <= 0) return std::nullopt;
+    // The directory, once open, stays that process's even if the pid is reused; its owner is
+    // the effective uid (the files inside belong to root when the process is not dumpable).
+    const std::string path = procRoot + "/" + std::to_string(pid);
+    const UniqueFd directory(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat owner {};
+    if (!directory || fstat(directory.get(), &owner) != 0) return std::nullopt;
+    const UniqueFd stat(openat(directory.get(), "stat", O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!stat) return std::nullopt;
+    ProcessEntry entry;
+    entry.pid = pid;
+    entry.uid = owner.st_uid;
+    if (!readStat(stat.get(), entry)) return std::nullopt;
+    return entry;
 }
 
 }  // namespace hv

@@ -6,10 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "platform/linux/test_child.h"
 #include "platform/linux/test_dir.h"
 #include "platform/linux/users.h"
 
@@ -20,7 +24,7 @@ namespace {
 // released; reaped on destruction.
 class NamedChild {
 public:
-    NamedChild(const std::string& name, std::optional<uid_t> euid = std::nullopt) {
+    NamedChild(const std::string& name, std::optional<uid_t> euid = std::nullopt, bool undumpable = false) {
         int ready[2];
         if (pipe(release_) != 0 || pipe(ready) != 0) return;
         pid_ = fork();
@@ -29,6 +33,7 @@ public:
             close(ready[0]);
             prctl(PR_SET_NAME, name.c_str());
             if (euid && seteuid(*euid) != 0) _exit(1);
+            if (undumpable && prctl(PR_SET_DUMPABLE, 0) != 0) _exit(1);
             char byte = 1;
             if (write(ready[1], &byte, 1) != 1) _exit(1);
             read(release_[0], &byte, 1);
@@ -45,6 +50,11 @@ public:
         if (pid_ > 0) waitpid(pid_, nullptr, 0);
     }
     bool ok() const { return ok_; }
+    // Lets it exit; it stays a zombie until destruction reaps it.
+    void release() {
+        close(release_[1]);
+        release_[1] = -1;
+    }
     pid_t pid() const { return pid_; }
 
 private:
@@ -53,68 +63,153 @@ private:
     bool ok_ = false;
 };
 
-std::optional<std::string> commOf(const std::vector<ProcessEntry>& list, pid_t pid) {
+const ProcessEntry* entryOf(const std::vector<ProcessEntry>& list, pid_t pid) {
     for (const ProcessEntry& e : list) {
-        if (e.pid == pid) return e.comm;
+        if (e.pid == pid) return &e;
     }
-    return std::nullopt;
+    return nullptr;
 }
 
-TEST(ListProcessesOf, FindsARealChildByItsKernelName) {
+std::optional<std::string> commOf(const std::vector<ProcessEntry>& list, pid_t pid) {
+    const ProcessEntry* e = entryOf(list, pid);
+    return e ? std::optional<std::string>(e->comm) : std::nullopt;
+}
+
+const auto kEveryExecutable = [](const ProcessEntry&) { return true; };
+const auto kNoExecutable = [](const ProcessEntry&) { return false; };
+
+// Field 22 of /proc/PID/stat, read here independently of the code under test.
+uint64_t startTimeOf(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+    }
+    return std::stoull(field);
+}
+
+TEST(ScanProcessTable, FindsARealChildByItsKernelNameAndStartTime) {
     NamedChild child("hv-probe");
     NamedChild longName("abcdefghijklmnopqrst");
     ASSERT_TRUE(child.ok() && longName.ok());
-    const auto list = listProcessesOf(geteuid());
+    const auto list = scanProcessTable({geteuid()}, kNoExecutable);
     ASSERT_TRUE(list);
     EXPECT_EQ(commOf(*list, child.pid()), "hv-probe");
     // The kernel keeps 15 characters of a name.
     EXPECT_EQ(commOf(*list, longName.pid()), "abcdefghijklmno");
-    EXPECT_EQ(commOf(*list, getpid()).has_value(), true);
+    const ProcessEntry* self = entryOf(*list, getpid());
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(self->uid, geteuid());
+    EXPECT_EQ(self->startTime, startTimeOf(getpid()));
+    // Not asked for, the executable is not read.
+    EXPECT_TRUE(self->executable.empty());
+    EXPECT_FALSE(self->executableFile);
+
+    NamedChild zombie("hv-zombie");
+    ASSERT_TRUE(zombie.ok());
+    zombie.release();
+    for (int i = 0; i < 500 && commOf(*scanProcessTable({geteuid()}, kNoExecutable), zombie.pid()); ++i) {
+        usleep(10'000);
+    }
+    EXPECT_FALSE(readProcess(zombie.pid())) << "an exited child not yet reaped runs nothing";
+
+    const std::optional<ProcessEntry> read = readProcess(child.pid());
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->comm, "hv-probe");
+    EXPECT_EQ(read->uid, geteuid());
+    EXPECT_EQ(read->startTime, startTimeOf(child.pid()));
+    EXPECT_FALSE(readProcess(0));
 }
 
-TEST(ListProcessesOf, MatchesOnTheEffectiveUid) {
+TEST(ScanProcessTable, ReadsTheExecutableOnlyWhereAsked) {
+    // A link to sleep named "game", and a copy of sleep removed while it runs.
+    TestDir dir;
+    const std::string sleep = std::filesystem::canonical("/bin/sleep");
+    ASSERT_EQ(symlink(sleep.c_str(), dir.file("game").c_str()), 0);
+    std::filesystem::copy_file(sleep, dir.file("copied"));
+    TestChild linked({dir.file("game"), "100"});
+    TestChild copied({dir.file("copied"), "100"});
+    ASSERT_GT(linked.pid(), 0);
+    ASSERT_GT(copied.pid(), 0);
+    // Until it has run exec, a child is still this program.
+    for (int i = 0; i < 500 && (commOf(*scanProcessTable({geteuid()}, kNoExecutable), linked.pid()) != "game" ||
+                                commOf(*scanProcessTable({geteuid()}, kNoExecutable), copied.pid()) != "copied");
+         ++i) {
+        usleep(10'000);
+    }
+    ASSERT_EQ(unlink(dir.file("copied").c_str()), 0);
+
+    const auto list = scanProcessTable({geteuid()}, [&](const ProcessEntry& e) { return e.pid != getpid(); });
+    ASSERT_TRUE(list);
+    const ProcessEntry* game = entryOf(*list, linked.pid());
+    ASSERT_NE(game, nullptr);
+    EXPECT_EQ(game->comm, "game");
+    EXPECT_EQ(game->executable, sleep);
+    struct stat real {};
+    ASSERT_EQ(stat(sleep.c_str(), &real), 0);
+    ASSERT_TRUE(game->executableFile);
+    EXPECT_EQ(game->executableFile->device, real.st_dev);
+    EXPECT_EQ(game->executableFile->inode, real.st_ino);
+
+    const ProcessEntry* removed = entryOf(*list, copied.pid());
+    ASSERT_NE(removed, nullptr);
+    EXPECT_EQ(removed->executable, dir.file("copied"));
+    EXPECT_TRUE(removed->executableFile);
+    EXPECT_TRUE(entryOf(*list, getpid())->executable.empty());
+}
+
+TEST(ScanProcessTable, MatchesOnTheEffectiveUidWhateverTheDumpableState) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to change a child's effective uid";
     constexpr uid_t kOther = 4242424;
     NamedChild child("hv-euid", kOther);
-    ASSERT_TRUE(child.ok());
-    const auto other = listProcessesOf(kOther);
+    NamedChild hidden("hv-undumpable", kOther, true);
+    ASSERT_TRUE(child.ok() && hidden.ok());
+    const auto other = scanProcessTable({kOther, 4242425}, kEveryExecutable);
     ASSERT_TRUE(other);
-    ASSERT_EQ(other->size(), 1u);
+    ASSERT_EQ(other->size(), 2u);
     EXPECT_EQ((*other)[0].pid, child.pid());
+    EXPECT_EQ((*other)[1].pid, hidden.pid());
+    EXPECT_EQ((*other)[1].uid, kOther);
     // Its real uid is still root's; it must not be listed as root's.
-    EXPECT_FALSE(commOf(*listProcessesOf(0), child.pid()));
+    EXPECT_FALSE(commOf(*scanProcessTable({0}, kNoExecutable), child.pid()));
+    const std::optional<ProcessEntry> read = readProcess(hidden.pid());
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->uid, kOther);
 }
 
-TEST(ListProcessesOf, UidWithoutProcessesGivesAnEmptyList) {
-    const auto list = listProcessesOf(4000000000u);
+TEST(ScanProcessTable, UidWithoutProcessesGivesAnEmptyList) {
+    const auto list = scanProcessTable({4000000000u}, kEveryExecutable);
     ASSERT_TRUE(list);
     EXPECT_TRUE(list->empty());
 }
 
-TEST(ListProcessesOf, SkipsMalformedAndVanishedEntries) {
+TEST(ScanProcessTable, SkipsMalformedAndVanishedEntries) {
     TestDir proc;
-    auto entry = [&](const std::string& pid, const char* status, const char* comm) {
+    auto entry = [&](const std::string& pid, const char* stat) {
         mkdir(proc.file(pid).c_str(), 0755);
-        if (status) std::ofstream(proc.file(pid + "/status")) << status;
-        if (comm) std::ofstream(proc.file(pid + "/comm")) << comm;
+        if (stat) std::ofstream(proc.file(pid + "/stat")) << stat;
     };
-    entry("12", "Name:\tx\nUid:\t0\t1000\t0\t0\n", "first\n");
-    entry("13", "Name:\tx\nGid:\t0\t0\t0\t0\n", "no-uid\n");
-    entry("14", "Uid:\t1000\t0\t1000\t1000\n", "real-only\n");
-    entry("15", "Uid:\t0\t1000\t0\t0\n", nullptr);  // exited between the two reads
-    entry("16", nullptr, nullptr);                   // exited before
-    entry("self", "Uid:\t1000\t1000\t1000\t1000\n", "self\n");
-    entry("0017", "Uid:\t1000\t1000\t1000\t1000\n", "leading-zero\n");
-    entry("18", "Uid:\t1000\t1000\t1000\t1000\n", "");
+    const std::string tail = " S 1 1 1 0 -1 4194560 1 0 0 0 0 0 0 0 20 0 1 0 ";
+    entry("12", ("12 (first) " + tail.substr(1) + "777 8 9\n").c_str());
+    entry("13", "13 (short) S 1 2 3\n");
+    entry("14", ("14 (no-start) " + tail.substr(1) + "x\n").c_str());
+    entry("15", nullptr);  // exited between the listing and the read
+    entry("self", ("1 (self) " + tail.substr(1) + "5\n").c_str());
+    entry("0017", ("17 (leading-zero) " + tail.substr(1) + "5\n").c_str());
+    entry("18", ("18 (a) (b)) " + tail.substr(1) + "42\n").c_str());
+    entry("19", ("19 (gone) Z" + tail.substr(2) + "43\n").c_str());
 
-    const auto list = listProcessesOf(1000, proc.path());
+    const auto list = scanProcessTable({geteuid()}, kNoExecutable, proc.path());
     ASSERT_TRUE(list);
-    std::vector<std::pair<pid_t, std::string>> got;
-    for (const ProcessEntry& e : *list) got.emplace_back(e.pid, e.comm);
+    std::vector<std::tuple<pid_t, std::string, uint64_t>> got;
+    for (const ProcessEntry& e : *list) got.emplace_back(e.pid, e.comm, e.startTime);
     std::sort(got.begin(), got.end());
-    EXPECT_EQ(got, (std::vector<std::pair<pid_t, std::string>>{{12, "first"}, {18, ""}}));
+    EXPECT_EQ(got, (std::vector<std::tuple<pid_t, std::string, uint64_t>>{{12, "first", 777}, {18, "a) (b)", 42}}));
+    EXPECT_TRUE(scanProcessTable({geteuid() + 1}, kNoExecutable, proc.path())->empty());
 
-    EXPECT_FALSE(listProcessesOf(1000, proc.file("missing")));
+    EXPECT_FALSE(scanProcessTable({geteuid()}, kNoExecutable, proc.file("missing")));
 }
 
 TEST(UidByName, ExactWholeNameMatchOnly) {

@@ -49,6 +49,8 @@ public:
     TestChild(const TestChild&) = delete;
     TestChild& operator=(const TestChild&) = delete;
 
+    pid_t pid() const { return pid_; }
+
     // The next line of its output, or "" when none comes within kTestPatience or the output ends.
     std::string readLine() {
         using Clock = std::chrono::steady_clock;

@@ -4,13 +4,18 @@
 It answers what horaveld asks of logind: Inhibit hands out a lock the way logind does (the write end of
 a pipe; the lock is released when every copy of that descriptor is closed), TerminateSession ends the
 session in the fake seat files (its processes are left alone, so a scenario can tell that the daemon
-did not kill them itself), and PrepareForSleep is emitted when the harness asks for it through a
-control interface of its own. Every call and every lock release is appended to a JSON-lines record.
+did not kill them itself), TerminateUser ends every session of an account in those files and sends
+SIGTERM to every process of that uid in the sandbox (as logind stopping the account's scopes would),
+KillUser sends the given signal to every process of that uid, and PrepareForSleep is emitted when the
+harness asks for it through a control interface of its own. An account without a user record under
+/run/systemd/users is not known to logind. Every call and every lock release is appended to a
+JSON-lines record.
 """
 
 import argparse
 import itertools
 import os
+import signal
 
 import dbus
 import dbus.service
@@ -24,6 +29,7 @@ MANAGER = "org.freedesktop.login1.Manager"
 CONTROL = "org.horavel.test.FakeLogind"
 SEATS = "/run/systemd/seats"
 SESSIONS = "/run/systemd/sessions"
+USERS = "/run/systemd/users"
 
 
 def read_env_file(path):
@@ -46,6 +52,44 @@ def write_env_file(path, values):
 
 class NoSuchSession(dbus.DBusException):
     _dbus_error_name = "org.freedesktop.login1.NoSuchSession"
+
+
+class NoSuchUser(dbus.DBusException):
+    _dbus_error_name = "org.freedesktop.login1.NoSuchUser"
+
+
+def processes_of(uid):
+    """Pids whose effective uid is uid (the owner of their /proc directory), this process excepted."""
+    pids = []
+    for entry in os.listdir("/proc"):
+        if entry.isdigit() and int(entry) != os.getpid():
+            try:
+                if os.stat(f"/proc/{entry}").st_uid == uid:
+                    pids.append(int(entry))
+            except FileNotFoundError:
+                pass
+    return pids
+
+
+def signal_all(pids, signo):
+    for pid in pids:
+        try:
+            os.kill(pid, signo)
+        except ProcessLookupError:
+            pass
+
+
+def end_session(session_id):
+    """Removes a session from the session files and from seat0, which then has nobody active if it was."""
+    os.unlink(os.path.join(SESSIONS, session_id))
+    seat_file = os.path.join(SEATS, "seat0")
+    if os.path.exists(seat_file):
+        seat = read_env_file(seat_file)
+        if seat.get("ACTIVE") == session_id:
+            seat.pop("ACTIVE", None)
+            seat.pop("ACTIVE_UID", None)
+        seat["SESSIONS"] = " ".join(s for s in seat.get("SESSIONS", "").split() if s != session_id)
+        write_env_file(seat_file, seat)
 
 
 class Manager(dbus.service.Object):
@@ -83,18 +127,35 @@ class Manager(dbus.service.Object):
     def TerminateSession(self, session_id):
         session_id = str(session_id)
         self.record(call="TerminateSession", session=session_id)
-        session_file = os.path.join(SESSIONS, session_id)
-        if not os.path.exists(session_file):
+        if not os.path.exists(os.path.join(SESSIONS, session_id)):
             raise NoSuchSession(f"No session '{session_id}' known")
-        os.unlink(session_file)
-        seat_file = os.path.join(SEATS, "seat0")
-        if os.path.exists(seat_file):
-            seat = read_env_file(seat_file)
-            if seat.get("ACTIVE") == session_id:
-                seat.pop("ACTIVE", None)
-                seat.pop("ACTIVE_UID", None)
-            seat["SESSIONS"] = " ".join(s for s in seat.get("SESSIONS", "").split() if s != session_id)
-            write_env_file(seat_file, seat)
+        end_session(session_id)
+
+    def known_user(self, uid):
+        user_file = os.path.join(USERS, str(uid))
+        if not os.path.exists(user_file):
+            raise NoSuchUser(f"No user {uid} known or logged in")
+        return user_file
+
+    @dbus.service.method(MANAGER, in_signature="u")
+    def TerminateUser(self, uid):
+        uid = int(uid)
+        self.record(call="TerminateUser", uid=uid)
+        user_file = self.known_user(uid)
+        for session_id in os.listdir(SESSIONS):
+            if read_env_file(os.path.join(SESSIONS, session_id)).get("UID") == str(uid):
+                end_session(session_id)
+        os.unlink(user_file)
+        signal_all(processes_of(uid), signal.SIGTERM)
+
+    @dbus.service.method(MANAGER, in_signature="ui")
+    def KillUser(self, uid, signo):
+        uid = int(uid)
+        self.record(call="KillUser", uid=uid, signal=int(signo))
+        # The account's slice outlives its user record while processes remain in it.
+        if not processes_of(uid):
+            raise NoSuchUser(f"No user {uid} known or logged in")
+        signal_all(processes_of(uid), int(signo))
 
     @dbus.service.signal(MANAGER, signature="b")
     def PrepareForSleep(self, start):

@@ -54,9 +54,9 @@ class Narrator:
         if record and record != (0, 0, 0, 0) and tray_text(record) != self.tray:
             self.tray = tray_text(record)
             self.say("tray", self.tray)
-        records = [r for r in read_jsonl(f"{WORK}/logind.jsonl") if r.get("call") == "TerminateSession"]
+        records = [r for r in read_jsonl(f"{WORK}/logind.jsonl") if r.get("call") == "TerminateUser"]
         for call in records[self.logind:]:
-            self.say("logind", f"TerminateSession(\"{call['session']}\"): kid's desktop session ends")
+            self.say("logind", f"TerminateUser({call['uid']}): every session of kid ends")
         self.logind = len(records)
         return self.logind > 0
 

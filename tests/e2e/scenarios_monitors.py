@@ -62,8 +62,8 @@ def time_range(box):
     terminate = log.wait_for(re.escape(f"terminate loginwindow pid {leader.pid}"), loaded, timeout=30)
     check(log.wait_for(ANY_NEW_USER, loaded, timeout=10) > terminate, "the first tick went on before the logout")
     check(log.seconds_between(loaded, terminate) >= 15, "the logout came less than 15 s after the notice")
-    wait_until(lambda: {"call": "TerminateSession", "session": "3"} in box.logind_records(), 10,
-               "TerminateSession of session 3")
+    wait_until(lambda: {"call": "TerminateUser", "uid": KID.uid} in box.logind_records(), 10,
+               f"TerminateUser of {KID.uid}")
 
 
 @scenario(seconds=35)

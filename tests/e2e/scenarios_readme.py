@@ -49,5 +49,5 @@ def readme_example(box):
         notice = wait_until(lambda: box.notices(), 10, "the range notice")[0]
         check(notice["body"] == "The computer can be used from 07:00 to 20:30.",
               f"outside 07:00-20:30 the notice reads {notice['body']!r}")
-        wait_until(lambda: {"call": "TerminateSession", "session": "3"} in box.logind_records(), 10,
+        wait_until(lambda: {"call": "TerminateUser", "uid": KID.uid} in box.logind_records(), 10,
                    "the logout outside 07:00-20:30")
