@@ -13,20 +13,12 @@
 // shared references would expand exponentially is refused instead of printed.
 
 #include <optional>
-#include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "foundation/value.h"
+#include "tools/json_text.h"
 
 namespace hv {
-
-using Json = nlohmann::ordered_json;
-
-struct JsonError {
-    std::string message;  // one line: what is wrong and where (a JSON pointer or a byte offset)
-};
 
 struct ToJsonResult {
     Json json;
@@ -37,14 +29,6 @@ struct FromJsonResult {
     Value value;
     std::optional<JsonError> error;
 };
-
-struct JsonParse {
-    Json json;
-    std::optional<JsonError> error;
-};
-
-// Parses text of at most 1 MiB; a syntax error names its byte offset.
-JsonParse parseJsonText(std::string_view text);
 
 ToJsonResult toJson(const Value& value);
 FromJsonResult fromJson(const Json& json);
