@@ -8,7 +8,9 @@
 //   {"$data": "<base64>"}; NSNull as {"$null": true}; a raw keyed-archive reference as
 //   {"$uid": n}; arrays and dictionaries as themselves, a
 //   dictionary key that begins with "$" written with one more "$"; a TableElement as
-//   {"$class": "TableElement", "user": ..., ..., "date": ...} with all 18 fields present.
+//   {"$class": "TableElement", "user": ..., ..., "date": ...} with all 18 fields present. Read
+//   strictly, as the administrator writes it: "range" and "nrange" whole numbers that fit in 32
+//   bits, "manset" a boolean (null or a missing field: absent). Dates lie within isoDateInRange.
 // Both directions are bounded: at most 64 levels and 100,000 values, so a small archive whose
 // shared references would expand exponentially is refused instead of printed.
 
