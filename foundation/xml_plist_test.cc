@@ -151,12 +151,14 @@ TEST(XmlPlistTest, WriterStopsAtTheElementLimit) {
 
 TEST(XmlPlistTest, WriterRefusesWhatXmlCannotHoldAndSaysWhere) {
     Value deep = Value::integer(1);
+    std::string deepest = "nesting deeper than 64 levels at ";
     for (int i = 0; i < 65; ++i) deep = Value(Array{deep});
+    for (int i = 0; i < 64; ++i) deepest += "/0";
     auto in = [](const char* key, Value v) { return Value(Dictionary{{Value(key), std::move(v)}}); };
     struct Case {
         const char* name;
         Value value;
-        const char* says;
+        std::string says;
     } cases[] = {
         {"nil", Value(), "nil has no property-list form at /"},
         {"uid", Value(Uid{1}), "a UID has no XML property-list form at /"},
@@ -170,15 +172,17 @@ TEST(XmlPlistTest, WriterRefusesWhatXmlCannotHoldAndSaysWhere) {
         {"ffff", in("a/b", Value("\xEF\xBF\xBF")), "holds U+FFFF, a character XML 1.0 cannot carry at /a~1b"},
         {"loneSurrogate", in("k", Value("\xED\xA0\x80")), "the string is not valid UTF-8 at /k"},
         {"controlInKey", in("a", in("b\x01", Value::integer(1))), "the key \"b<U+0001>\" holds U+0001, a character XML 1.0 cannot carry at /a"},
+        {"controlInLaterKey", in("a", Value(Dictionary{{Value("x"), in("y", Value::integer(1))}, {Value("z\x02"), Value()}})),
+         "the key \"z<U+0002>\" holds U+0002, a character XML 1.0 cannot carry at /a"},
         {"dateBeyond9999", in("when", Value(Date{1e300})), "the date is outside the years 0001 to 9999 that an XML date can hold at /when"},
-        {"dateYearZero", in("when", Value(Date{-63114076800.0})), "outside the years 0001 to 9999"},
-        {"deep", deep, "nesting deeper than 64 levels at /0/0/0"},
+        {"dateYearZero", in("when", Value(Date{-63114076800.0})), "outside the years 0001 to 9999 that an XML date can hold at /when"},
+        {"deep", deep, deepest},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string why;
         EXPECT_FALSE(writeXmlPropertyList(c.value, &why));
-        EXPECT_NE(why.find(c.says), std::string::npos) << why;
+        EXPECT_TRUE(why.ends_with(c.says)) << why;
         EXPECT_FALSE(writeXmlPropertyList(c.value));
     }
 }

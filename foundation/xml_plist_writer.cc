@@ -42,13 +42,11 @@ std::string codePoint(uint32_t c) {
     return buf;
 }
 
-// A key as a path element, its unwritable characters shown as code points.
+// A key as a path element: a JSON pointer token, its control characters shown as code points.
 std::string shownKey(const std::string& key) {
     std::string out;
-    for (char c : key) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20) out += "<" + codePoint(u) + ">";
-        else if (c == '/') out += "~1";
+    for (char c : printableText(key)) {
+        if (c == '/') out += "~1";
         else if (c == '~') out += "~0";
         else out += c;
     }
@@ -181,8 +179,8 @@ private:
         for (const auto& [key, item] : d) {
             if (!key.string()) return fail("a dictionary key is not a string");
             if (++elements_ > DecodeLimits{}.maxObjects) return fail("more than 100000 elements");
-            if (!text(*key.string(), ("the key \"" + shownKey(*key.string()) + "\"").c_str())) return false;
             path_.resize(outer);
+            if (!text(*key.string(), ("the key \"" + printableText(*key.string()) + "\"").c_str())) return false;
             path_ += "/" + shownKey(*key.string());
             indent(depth + 1);
             if (!element("key", *key.string()) || !value(item, depth + 1)) return false;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/table_element.h"
+#include "foundation/unicode.h"
 #include "tools/iso_date.h"
 
 namespace hv {
@@ -153,7 +154,7 @@ private:
     size_t count_ = 0;
 
     Json fail(std::string message, const std::string& path) {
-        if (!error) error = JsonError{message + where(path)};
+        if (!error) error = JsonError{printableText(message + where(path))};
         return nullptr;
     }
 
@@ -230,7 +231,7 @@ private:
     size_t count_ = 0;
 
     Value fail(std::string message, const std::string& path) {
-        if (!error) error = JsonError{message + where(path)};
+        if (!error) error = JsonError{printableText(message + where(path))};
         return {};
     }
 

@@ -183,6 +183,7 @@ TEST_F(JsonCodecTest, BadJsonSaysWhatAndWhere) {
         {"[18446744073709551616]", "integer 18446744073709551616 does not fit in 64 bits at /0"},
         {R"({"a/b": -9223372036854775809})", "integer -9223372036854775809 does not fit in 64 bits at /a~1b"},
         {R"({"a": 1, "a": 2})", "duplicate key \"a\" at /"},
+        {R"({"a\nb": {"c\r": 1, "c\r": 2}})", "duplicate key \"c<U+000D>\" at /a<U+000A>b"},
         {R"([{"k": {"z": 1, "y": 2, "z": 3}}])", "duplicate key \"z\" at /0/k"},
         {R"({"$class": "TableElement", "range": 1, "range": 2})", "duplicate key \"range\""},
         // Record fields the administrator writes are what they say, not what intValue makes of them.

@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/unicode.h"
+
 namespace hv {
 namespace {
 
@@ -13,8 +15,12 @@ constexpr size_t kMaxShown = 40;
 // The library's error id for a real that overflows a double.
 constexpr int kNumberOverflow = 406;
 
+// The start of text for a message, cut where a character begins.
 std::string shown(const std::string& text) {
-    return text.size() <= kMaxShown ? text : text.substr(0, kMaxShown) + "...";
+    if (text.size() <= kMaxShown) return text;
+    size_t cut = kMaxShown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut) + "...";
 }
 
 // Builds the document from the parser's events, refusing what the library's own builder would
@@ -86,7 +92,7 @@ private:
     std::vector<Frame> stack_;
 
     bool fail(const std::string& message, const std::string& at) {
-        if (!error) error = JsonError{message + " at " + (at.empty() ? std::string("/") : at)};
+        if (!error) error = JsonError{printableText(message + " at " + (at.empty() ? std::string("/") : at))};
         return false;
     }
 
