@@ -6,7 +6,7 @@ values back, kinds included. Typedstreams, which plistlib cannot read, are check
 generated values alone. Values XML cannot carry and JSON numbers out of range must be refused
 with one line that names where they are.
 
-usage: plistlib_agreement_test.py HORAVELCTL [--seed N] [--batches N] [--size N]
+usage: plistlib_agreement_test.py HORAVELCTL [--seed N] [--batches N] [--size N] [--refusals N]
 Exits 1 with the first disagreement (seed, batch, case, the three readings) on stderr.
 """
 
@@ -212,7 +212,8 @@ def dump(v, bad=None):
     return go(v, ())
 
 
-def dump_records(records):
+def record_texts(records):
+    """Each record in the JSON form of a TableElement."""
     out = []
     for f in records:
         fields = {"$class": "TableElement"}
@@ -221,7 +222,7 @@ def dump_records(records):
             fields[key] = json.dumps(value) if key in ("range", "nrange", "manset") else dump(value)
         out.append("{" + ", ".join(json.dumps(k) + ": " + (t if k != "$class" else json.dumps(t))
                                    for k, t in fields.items()) + "}")
-    return "[" + ",\n".join(out) + "]"
+    return out
 
 
 # ---- reading back
@@ -352,20 +353,20 @@ class Ctl:
         return json.loads(r.stdout)
 
 
-def first_difference(got, want, path="/"):
+def first_difference(got, want, path=""):
     if got == want:
         return None
     if got[0] == want[0] and got[0] in ("array", "rec", "dict") and len(got[1]) == len(want[1]):
         for i, (g, w) in enumerate(zip(got[1], want[1])):
             if got[0] != "dict":
-                inner = first_difference(g, w, path + str(i) + "/")
+                inner = first_difference(g, w, path + "/" + str(i))
             elif g[0] != w[0]:
                 inner = "%s: key %r, expected %r" % (path, g[0], w[0])
             else:
-                inner = first_difference(g[1], w[1], path + g[0] + "/")
+                inner = first_difference(g[1], w[1], path + "/" + g[0])
             if inner:
                 return inner
-    return "%s: got %r, expected %r" % (path, got, want)
+    return "%s: got %r, expected %r" % (path or "/", got, want)
 
 
 def agree(what, got, want):
@@ -374,18 +375,15 @@ def agree(what, got, want):
         raise Mismatch(what + " " + diff)
 
 
-def check_batch(ctl, kind, cases, zone):
-    """Encodes one batch (a settings dictionary of dictionaries, or one policy list) in every form
-    and checks each reader against the generated values."""
-    if kind == "policy":
-        text = dump_records(cases)
-        value = ("array", tuple(record_value(f) for f in cases))
-        formats = ["keyed", "typedstream"]
-    else:
-        value = ("dict", tuple(("c%d" % i, c) for i, c in enumerate(cases)))
-        text = dump(value)
-        formats = ["keyed", "typedstream", "xml"]
-    for fmt in formats:
+def check_batch(ctl, settings, records, zone):
+    """Encodes one batch in every form and checks each reader against the generated values: the
+    settings cases as one dictionary of dictionaries (XML); that dictionary followed by the policy
+    records as one list (keyed archive, typedstream)."""
+    table = ("dict", tuple(("c%d" % i, c) for i, c in enumerate(settings)))
+    table_text = dump(table)
+    both = ("array", (table,) + tuple(record_value(f) for f in records))
+    both_text = "[" + ",\n".join([table_text] + record_texts(records)) + "]"
+    for fmt, value, text in [("keyed", both, both_text), ("typedstream", both, both_text), ("xml", table, table_text)]:
         r = ctl.encode(fmt, text, zone)
         if r.returncode != 0:
             raise Mismatch("encode --%s refused: %s" % (fmt, r.stderr.decode(errors="replace")))
@@ -497,9 +495,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("horavelctl")
     parser.add_argument("--seed", type=int, default=16)
-    parser.add_argument("--batches", type=int, default=5)
-    parser.add_argument("--size", type=int, default=300)
-    parser.add_argument("--refusals", type=int, default=30)
+    parser.add_argument("--batches", type=int, default=4)
+    parser.add_argument("--size", type=int, default=375)
+    parser.add_argument("--refusals", type=int, default=24)
     args = parser.parse_args()
     rng = random.Random(args.seed)
     ctl = Ctl(args.horavelctl, tempfile.gettempdir())
@@ -508,10 +506,9 @@ def main():
     try:
         for batch in range(args.batches):
             zone = ZONES[batch % len(ZONES)]
-            where = "settings batch %d (TZ=%s)" % (batch, zone)
-            check_batch(ctl, "settings", [gen_settings(rng) for _ in range(args.size)], zone)
-            where = "policy batch %d (TZ=%s)" % (batch, zone)
-            check_batch(ctl, "policy", [gen_record(rng) for _ in range(args.size)], zone)
+            where = "batch %d (TZ=%s)" % (batch, zone)
+            check_batch(ctl, [gen_settings(rng) for _ in range(args.size)],
+                        [gen_record(rng) for _ in range(args.size)], zone)
             cases += 2 * args.size
         for n in range(args.refusals):
             where = "refusal %d" % n
