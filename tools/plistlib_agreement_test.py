@@ -21,7 +21,6 @@ import random
 import struct
 import subprocess
 import sys
-import tempfile
 from fractions import Fraction
 
 REFERENCE = datetime.datetime(2001, 1, 1)
@@ -336,8 +335,8 @@ def expected(v, xml):
 # ---- running horavelctl
 
 class Ctl:
-    def __init__(self, path, workdir):
-        self.path, self.workdir = path, workdir
+    def __init__(self, path):
+        self.path = path
 
     def run(self, args, data, zone):
         env = dict(os.environ, TZ=zone)
@@ -424,6 +423,10 @@ def pointer(path, dollar):
     return "/" + "/".join(tokens)
 
 
+def child(v, token):
+    return v[1][token] if v[0] == "array" else dict(v[1])[token]
+
+
 def replace(v, path, new):
     if not path:
         return new
@@ -434,12 +437,9 @@ def replace(v, path, new):
 
 
 def rename(v, path, key, new):
+    """v with the key `key` of the dictionary at path renamed to `new`."""
     if path:
-        head = path[0]
-        items = enumerate(v[1]) if v[0] == "array" else v[1]
-        if v[0] == "array":
-            return ("array", tuple(rename(x, path[1:], key, new) if i == head else x for i, x in items))
-        return ("dict", tuple((k, rename(x, path[1:], key, new) if k == head else x) for k, x in items))
+        return replace(v, path[:1], rename(child(v, path[0]), path[1:], key, new))
     return ("dict", tuple((new if k == key else k, x) for k, x in v[1]))
 
 
@@ -486,8 +486,9 @@ def check_refusals(ctl, rng, zone):
 
 
 def dict_at(v, path):
+    """The items of the non-empty dictionary at path, else None."""
     for t in path:
-        v = v[1][t] if v[0] == "array" else dict(v[1])[t]
+        v = child(v, t)
     return v[1] if v[0] == "dict" and v[1] else None
 
 
@@ -500,7 +501,7 @@ def main():
     parser.add_argument("--refusals", type=int, default=24)
     args = parser.parse_args()
     rng = random.Random(args.seed)
-    ctl = Ctl(args.horavelctl, tempfile.gettempdir())
+    ctl = Ctl(args.horavelctl)
     cases = 0
     where = ""
     try:
