@@ -137,7 +137,9 @@ std::string formatReal(double value) {
 }
 
 std::optional<std::string> formatDate(double secondsSince2001) {
-    const double unix = std::floor(secondsSince2001 + kReferenceUnix);
+    // Rounded down before the offset is added: near the reference date the sum would round
+    // first, and a time a hair before it would land on the second after.
+    const double unix = std::floor(secondsSince2001) + kReferenceUnix;
     // 0001-01-01 and 9999-12-31 23:59:59 UTC; beyond them four year digits do not suffice.
     if (!(unix >= -62135596800.0 && unix <= 253402300799.0)) return std::nullopt;
     const int64_t total = static_cast<int64_t>(unix);

@@ -21,7 +21,7 @@ std::optional<Value> parseData(std::string_view text);
 
 // As CoreFoundation writes reals: "%.17g", or "nan", "+infinity", "-infinity".
 std::string formatReal(double value);
-// Whole seconds, rounded down; nullopt outside the years 1..9999.
+// Whole seconds, rounded down as Apple writes them; nullopt outside the years 1..9999.
 std::optional<std::string> formatDate(double secondsSince2001);
 std::string base64Encode(const Data& data);
 

@@ -19,10 +19,14 @@ DecodeResult readBinaryPropertyList(std::string_view bytes, const DecodeLimits& 
 DecodeResult readXmlPropertyList(std::string_view bytes, const DecodeLimits& limits = {});
 
 // Writers. nullopt for what a property list cannot hold (nil, Null, objects, non-string keys,
-// text that is not UTF-8; UIDs in XML; in XML also NUL characters and dates outside the years
-// 1..9999) and for values the readers would refuse (nesting deeper than 64, more than 100,000
-// objects). A calendar date is written as a plain date.
+// text that is not UTF-8; UIDs in XML) and for values the readers would refuse (nesting deeper
+// than 64, more than 100,000 objects). A calendar date is written as a plain date.
 std::optional<std::string> writeBinaryPropertyList(const Value& root);
-std::optional<std::string> writeXmlPropertyList(const Value& root);
+// XML also refuses text with characters XML 1.0 cannot carry (C0 controls other than tab, line
+// feed and carriage return; U+FFFE, U+FFFF) and dates outside the years 0001..9999, and keeps
+// dates to whole seconds, rounded down. A carriage return is written as "&#13;" so that it reads
+// back as itself. When it returns nullopt and whyNot is given, *whyNot says what could not be
+// written and where, as a JSON pointer ("the string holds U+0007, ... at /warnmsg").
+std::optional<std::string> writeXmlPropertyList(const Value& root, std::string* whyNot = nullptr);
 
 }  // namespace hv

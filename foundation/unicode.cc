@@ -1,5 +1,7 @@
 #include "foundation/unicode.h"
 
+#include <cstdio>
+
 namespace hv {
 
 namespace {
@@ -101,6 +103,21 @@ std::string latin1ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (char c : bytes) appendUtf8(out, static_cast<uint8_t>(c));
+    return out;
+}
+
+std::string printableText(std::string_view text) {
+    std::string out;
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20) {
+            out += c;
+            continue;
+        }
+        char buf[12];
+        std::snprintf(buf, sizeof buf, "<U+%04X>", u);
+        out += buf;
+    }
     return out;
 }
 

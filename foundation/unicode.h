@@ -20,5 +20,8 @@ bool isValidUtf8(std::string_view text);
 void appendUtf8(std::string& out, uint32_t cp);
 // Each byte as the Latin-1 character of that value, in UTF-8.
 std::string latin1ToUtf8(std::string_view bytes);
+// text with each C0 control character shown as "<U+000A>", so that a message quoting it stays on
+// one line.
+std::string printableText(std::string_view text);
 
 }  // namespace hv

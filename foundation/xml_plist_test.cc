@@ -149,17 +149,79 @@ TEST(XmlPlistTest, WriterStopsAtTheElementLimit) {
     EXPECT_FALSE(writeXmlPropertyList(Value(wide)));
 }
 
-TEST(XmlPlistTest, WriterRefusesWhatXmlCannotHold) {
-    EXPECT_FALSE(writeXmlPropertyList(Value()));
-    EXPECT_FALSE(writeXmlPropertyList(Value(Uid{1})));
-    EXPECT_FALSE(writeXmlPropertyList(Value(Array{Value(Null{})})));
-    EXPECT_FALSE(writeXmlPropertyList(Value(Dictionary{{Value::integer(1), Value("x")}})));
-    EXPECT_FALSE(writeXmlPropertyList(Value("\xFF")));
-    EXPECT_FALSE(writeXmlPropertyList(Value(std::string("a\0b", 3))));
-    EXPECT_FALSE(writeXmlPropertyList(Value(Date{1e300})));
+TEST(XmlPlistTest, WriterRefusesWhatXmlCannotHoldAndSaysWhere) {
     Value deep = Value::integer(1);
+    std::string deepest = "nesting deeper than 64 levels at ";
     for (int i = 0; i < 65; ++i) deep = Value(Array{deep});
-    EXPECT_FALSE(writeXmlPropertyList(deep));
+    for (int i = 0; i < 64; ++i) deepest += "/0";
+    auto in = [](const char* key, Value v) { return Value(Dictionary{{Value(key), std::move(v)}}); };
+    struct Case {
+        const char* name;
+        Value value;
+        std::string says;
+    } cases[] = {
+        {"nil", Value(), "nil has no property-list form at /"},
+        {"uid", Value(Uid{1}), "a UID has no XML property-list form at /"},
+        {"null", Value(Array{Value(Null{})}), "NSNull has no property-list form at /0"},
+        {"numericKey", Value(Dictionary{{Value::integer(1), Value("x")}}), "a dictionary key is not a string at /"},
+        {"notUtf8", in("k", Value("\xFF")), "the string is not valid UTF-8 at /k"},
+        {"nul", in("k", Value(std::string("a\0b", 3))), "the string holds U+0000, a character XML 1.0 cannot carry at /k"},
+        {"bell", in("warnmsg", Value("ring\a")), "the string holds U+0007, a character XML 1.0 cannot carry at /warnmsg"},
+        {"unitSeparator", Value(Array{Value("\x1F")}), "holds U+001F, a character XML 1.0 cannot carry at /0"},
+        {"fffe", in("a", Value(Array{Value::integer(1), Value("x\xEF\xBF\xBE")})), "holds U+FFFE, a character XML 1.0 cannot carry at /a/1"},
+        {"ffff", in("a/b", Value("\xEF\xBF\xBF")), "holds U+FFFF, a character XML 1.0 cannot carry at /a~1b"},
+        {"loneSurrogate", in("k", Value("\xED\xA0\x80")), "the string is not valid UTF-8 at /k"},
+        {"controlInKey", in("a", in("b\x01", Value::integer(1))), "the key \"b<U+0001>\" holds U+0001, a character XML 1.0 cannot carry at /a"},
+        {"controlInLaterKey", in("a", Value(Dictionary{{Value("x"), in("y", Value::integer(1))}, {Value("z\x02"), Value()}})),
+         "the key \"z<U+0002>\" holds U+0002, a character XML 1.0 cannot carry at /a"},
+        {"dateBeyond9999", in("when", Value(Date{1e300})), "the date is outside the years 0001 to 9999 that an XML date can hold at /when"},
+        {"dateYearZero", in("when", Value(Date{-63114076800.0})), "outside the years 0001 to 9999 that an XML date can hold at /when"},
+        {"deep", deep, deepest},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string why;
+        EXPECT_FALSE(writeXmlPropertyList(c.value, &why));
+        EXPECT_TRUE(why.ends_with(c.says)) << why;
+        EXPECT_FALSE(writeXmlPropertyList(c.value));
+    }
+}
+
+// A raw carriage return would come back from any conforming reader as a line feed.
+TEST(XmlPlistTest, TextKeepsEveryCharacterXmlCarries) {
+    const std::string text = "a\r\nb\rc\td\ne\x7F\xC2\x85\xEF\xBF\xBD\xF4\x8F\xBF\xBF";
+    const Value v(Dictionary{{Value("k\r"), Value(text)}});
+    const auto xml = writeXmlPropertyList(v);
+    ASSERT_TRUE(xml);
+    EXPECT_NE(xml->find("<key>k&#13;</key>"), std::string::npos) << *xml;
+    EXPECT_EQ(xml->find('\r'), std::string::npos);
+    const DecodeResult r = readXmlPropertyList(*xml);
+    ASSERT_TRUE(r.ok()) << r.error->message;
+    EXPECT_EQ(r.value, v);
+    const auto out = testing::runPython(R"(
+import plistlib, sys
+print(repr(plistlib.loads(open(sys.argv[1], "rb").read())))
+)", *xml);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(*out, "{'k\\r': 'a\\r\\nb\\rc\\td\\ne\\x7f\\x85\xEF\xBF\xBD\\U0010ffff'}\n");
+}
+
+// Whole seconds, rounded down from the time itself: adding the offset to 1970 first would round
+// a time just before a second up to it.
+TEST(XmlPlistTest, DatesKeepWholeSecondsRoundedDown) {
+    struct Case {
+        double time;
+        const char* text;
+    } cases[] = {
+        {0.0, "2001-01-01T00:00:00Z"},       {-1e-20, "2000-12-31T23:59:59Z"}, {-1e-7, "2000-12-31T23:59:59Z"},
+        {0.9999999, "2001-01-01T00:00:00Z"}, {-0.5, "2000-12-31T23:59:59Z"},   {1.5, "2001-01-01T00:00:01Z"},
+        {-63113904000.0, "0001-01-01T00:00:00Z"}, {252423993599.9, "9999-12-31T23:59:59Z"},
+    };
+    for (const Case& c : cases) {
+        const auto xml = writeXmlPropertyList(Value(Date{c.time}));
+        ASSERT_TRUE(xml) << c.time;
+        EXPECT_NE(xml->find(std::string("<date>") + c.text + "</date>"), std::string::npos) << c.time << *xml;
+    }
 }
 
 std::string repeated(std::string_view s, size_t n) {

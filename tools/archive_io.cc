@@ -56,11 +56,11 @@ AnyDecodeResult decodeAny(std::string_view bytes) {
     return result;
 }
 
-std::optional<std::string> encodeAs(const Value& value, ArchiveFormat format) {
+std::optional<std::string> encodeAs(const Value& value, ArchiveFormat format, std::string* whyNot) {
     switch (format) {
         case ArchiveFormat::KeyedArchive: return keyedArchive(value);
         case ArchiveFormat::Typedstream: return typedstreamArchive(value);
-        case ArchiveFormat::PropertyList: return writeXmlPropertyList(value);
+        case ArchiveFormat::PropertyList: return writeXmlPropertyList(value, whyNot);
     }
     return std::nullopt;
 }
@@ -98,7 +98,12 @@ int runEncode(ArchiveFormat format, const std::string& file, std::ostream& out, 
         err << "horavelctl encode: " << value.error->message << "\n";
         return 2;
     }
-    auto bytes = encodeAs(value.value, format);
+    std::string whyNot;
+    auto bytes = encodeAs(value.value, format, &whyNot);
+    if (!bytes && !whyNot.empty()) {
+        err << "horavelctl encode: cannot write a " << formatName(format) << ": " << whyNot << "\n";
+        return 2;
+    }
     if (!bytes) {
         err << "horavelctl encode: this value cannot be written as a " << formatName(format)
             << " (a property list holds no null, NSNull or object; an archive no UID)\n";

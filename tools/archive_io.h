@@ -27,8 +27,9 @@ struct AnyDecodeResult {
 // dictionary carries "$archiver" or "$top" and "$objects".
 AnyDecodeResult decodeAny(std::string_view bytes);
 
-// The bytes of `value` in `format`; nullopt when the format cannot hold it.
-std::optional<std::string> encodeAs(const Value& value, ArchiveFormat format);
+// The bytes of `value` in `format`; nullopt when the format cannot hold it, with the reason in
+// *whyNot when the writer gives one (the XML writer does: what, and its JSON pointer).
+std::optional<std::string> encodeAs(const Value& value, ArchiveFormat format, std::string* whyNot = nullptr);
 
 // The two commands. Each returns the exit status: 0, or 2 for bad input with one line on `err`
 // and nothing on `out`.

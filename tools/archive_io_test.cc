@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <fstream>
 #include <sstream>
 
@@ -116,10 +118,43 @@ TEST_F(ArchiveIoTest, BadInputExitsTwoWithOneLineAndNothingOnStdout) {
     EXPECT_EQ(out.str(), "");
     EXPECT_NE(err.str().find("byte offset 4"), std::string::npos) << err.str();
 
-    std::ostringstream out2, err2;
-    EXPECT_EQ(runEncode(ArchiveFormat::PropertyList, write("null.json", "[null]"), out2, err2), 2);
-    EXPECT_EQ(out2.str(), "");
-    EXPECT_NE(err2.str().find("cannot be written"), std::string::npos);
+    // Every format refuses the same bad JSON with the same line; the XML form also refuses what
+    // XML 1.0 cannot carry, naming where.
+    struct EncodeCase {
+        const char* json;
+        std::vector<ArchiveFormat> formats;
+        const char* says;
+    } encodeCases[] = {
+        {"[1e400]", {ArchiveFormat::KeyedArchive, ArchiveFormat::Typedstream, ArchiveFormat::PropertyList},
+         "horavelctl encode: number 1e400 is too large for a real at /0\n"},
+        {R"({"a": 1e-400})", {ArchiveFormat::KeyedArchive, ArchiveFormat::Typedstream, ArchiveFormat::PropertyList},
+         "horavelctl encode: number 1e-400 is too small for a real (it would read as 0) at /a\n"},
+        {R"({"$date": "0000-01-01T00:00:00Z"})",
+         {ArchiveFormat::KeyedArchive, ArchiveFormat::Typedstream, ArchiveFormat::PropertyList},
+         "\"$date\" is out of range"},
+        {R"({"warnmsg": "beep\u0007"})", {ArchiveFormat::PropertyList},
+         "horavelctl encode: cannot write a property list: the string holds U+0007, a character XML 1.0 cannot "
+         "carry at /warnmsg\n"},
+        {R"({"a": [1, "\uffff"]})", {ArchiveFormat::PropertyList}, "holds U+FFFF, a character XML 1.0 cannot carry at /a/1"},
+        {R"({"a": {"x": "\ufffe"}})", {ArchiveFormat::PropertyList}, "holds U+FFFE, a character XML 1.0 cannot carry at /a/x"},
+        {R"({"k\u001b": 1})", {ArchiveFormat::PropertyList}, "the key \"k<U+001B>\" holds U+001B"},
+        {"[null]", {ArchiveFormat::PropertyList}, "nil has no property-list form at /0"},
+    };
+    for (const EncodeCase& c : encodeCases) {
+        for (ArchiveFormat format : c.formats) {
+            std::ostringstream out2, err2;
+            EXPECT_EQ(runEncode(format, write("bad.json", c.json), out2, err2), 2) << c.json;
+            EXPECT_EQ(out2.str(), "");
+            EXPECT_NE(err2.str().find(c.says), std::string::npos) << c.json << " -> " << err2.str();
+            std::string message = err2.str();
+            EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+        }
+    }
+    // What XML 1.0 does carry is written, and a carriage return as a reference.
+    std::ostringstream xml, err4;
+    ASSERT_EQ(runEncode(ArchiveFormat::PropertyList, write("ok.json", R"({"m": "a\r\nb\tc\u007f\ud83d\ude00"})"), xml, err4), 0)
+        << err4.str();
+    EXPECT_NE(xml.str().find("<string>a&#13;\nb\tc\x7f\xf0\x9f\x98\x80</string>"), std::string::npos) << xml.str();
 
     std::ostringstream out3, err3;
     EXPECT_EQ(runDecode(dir_.file("missing"), out3, err3), 2);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "foundation/calendar_date.h"
 #include "foundation/civil_date.h"
@@ -81,16 +82,49 @@ double fromParts(int64_t whole, const std::string& digits) {
 }  // namespace
 
 bool isoDateInRange(double secondsSince2001) {
-    // Within about 1900 years of 2001 every year has four digits.
-    return std::isfinite(secondsSince2001) && std::fabs(secondsSince2001) < 6.0e10;
+    // A day's margin at each end of the years 0001..9999 covers every offset a zone can have.
+    static const double earliest = static_cast<double>(daysFromCivil(1, 1, 2)) * 86400 - kReferenceDateOffset;
+    static const double latest = static_cast<double>(daysFromCivil(9999, 12, 31)) * 86400 - kReferenceDateOffset;
+    return secondsSince2001 >= earliest && secondsSince2001 < latest;
 }
 
 std::string formatIsoDate(double secondsSince2001, const std::optional<std::string>& timeZone) {
-    const double whole = std::floor(secondsSince2001);
-    const double frac = secondsSince2001 - whole;
-    const int64_t unixSeconds = static_cast<int64_t>(whole) + static_cast<int64_t>(kReferenceDateOffset);
+    // Whole seconds and fraction come from the time's own decimal expansion (printf gives it
+    // exactly rounded), never from t - floor(t), which rounds to 1.0 for a tiny negative time.
+    int64_t whole = static_cast<int64_t>(std::floor(secondsSince2001));
+    std::string fraction;
+    if (secondsSince2001 != std::floor(secondsSince2001)) {
+        char text[64];
+        for (int precision = 1; precision <= 20; ++precision) {
+            std::snprintf(text, sizeof text, "%.*f", precision, secondsSince2001);
+            if (std::strtod(text, nullptr) == secondsSince2001) break;
+        }
+        const bool negative = text[0] == '-';
+        const char* point = std::strchr(text, '.');
+        const int64_t integral = std::strtoll(text + (negative ? 1 : 0), nullptr, 10);
+        std::string digits(point + 1);
+        digits.erase(digits.find_last_not_of('0') + 1);
+        if (digits.empty()) {
+            whole = negative ? -integral : integral;
+        } else if (!negative) {
+            whole = integral;
+            fraction = "." + digits;
+        } else {
+            // -(i + 0.F) = -(i + 1) + 0.C, where C = 10^n - F is the ten's complement of F's n
+            // digits: the last digit d becomes 10 - d, those before it 9 - d.
+            for (size_t i = 0; i < digits.size(); ++i) {
+                const int d = digits[i] - '0';
+                digits[i] = static_cast<char>('0' + (i + 1 == digits.size() ? 10 - d : 9 - d));
+            }
+            whole = -integral - 1;
+            fraction = "." + digits;
+        }
+    }
+    const int64_t unixSeconds = whole + static_cast<int64_t>(kReferenceDateOffset);
     std::optional<int> fixed = timeZone ? fixedZoneOffset(*timeZone) : std::nullopt;
-    const int offset = fixed ? *fixed : localOffset(unixSeconds);
+    // Offsets of local mean time (before standard zones) have seconds, which the text cannot
+    // carry; the nearest minute keeps the printed time and offset consistent.
+    const int offset = fixed ? *fixed : static_cast<int>(std::lround(localOffset(unixSeconds) / 60.0)) * 60;
 
     const int64_t local = unixSeconds + offset;
     int64_t days = local >= 0 ? local / 86400 : -((-local + 86399) / 86400);
@@ -99,17 +133,6 @@ std::string formatIsoDate(double secondsSince2001, const std::optional<std::stri
     unsigned month, day;
     civilFromDays(days, year, month, day);
 
-    // The shortest fraction that reads back as exactly the same time.
-    std::string fraction;
-    if (frac != 0.0) {
-        for (int precision = 1; precision <= 20; ++precision) {
-            char buf[40];
-            std::snprintf(buf, sizeof buf, "%.*f", precision, frac);
-            if (buf[0] != '0') continue;
-            fraction = buf + 1;
-            if (fromParts(static_cast<int64_t>(whole), buf + 2) == secondsSince2001) break;
-        }
-    }
     const int absOffset = offset < 0 ? -offset : offset;
     char out[96];
     std::snprintf(out, sizeof out, "%04lld-%02u-%02uT%02d:%02d:%02d%s%c%02d:%02d",

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/fake/scoped_time_zone.h"
 
 namespace hv {
@@ -28,15 +30,51 @@ TEST(IsoDateTest, TheOffsetIsTheZonesAtThatMoment) {
 }
 
 TEST(IsoDateTest, EveryTimeReadsBackExactly) {
-    ScopedTimeZone zone("Europe/Berlin");
-    for (double t : {0.0, 0.1, -0.1, 1e-9, 818321400.123456, 818321400.999999999, -978307200.000001, 5.9e10}) {
-        ASSERT_TRUE(isoDateInRange(t));
-        std::string text = formatIsoDate(t, std::nullopt);
-        auto back = parseIsoDate(text);
-        ASSERT_TRUE(back) << text;
-        EXPECT_EQ(*back, t) << text;
+    // Berlin and New York before their standard zones kept local mean time, offsets with seconds.
+    for (const char* name : {"Europe/Berlin", "America/New_York", "UTC"}) {
+        ScopedTimeZone zone(name);
+        for (double t : {0.0, 0.1, -0.1, 1e-9, -1e-9, -1e-20, -5.6e-17, 818321400.123456, 818321400.999999999,
+                         -978307200.000001, 5.9e10, -1.6e9, -63082281600.0, 252423907199.5}) {
+            ASSERT_TRUE(isoDateInRange(t)) << t;
+            std::string text = formatIsoDate(t, std::nullopt);
+            auto back = parseIsoDate(text);
+            ASSERT_TRUE(back) << text;
+            EXPECT_EQ(*back, t) << name << " " << text;
+        }
     }
-    EXPECT_FALSE(isoDateInRange(7e10));
+}
+
+TEST(IsoDateTest, ATimeJustBeforeASecondIsNotPrintedASecondEarly) {
+    struct Case {
+        double time;
+        const char* text;
+    } cases[] = {
+        {-1e-20, "2000-12-31T23:59:59.99999999999999999999+00:00"},
+        {-1e-9, "2000-12-31T23:59:59.999999999+00:00"},
+        {-0.25, "2000-12-31T23:59:59.75+00:00"},
+        // No 20 digits give these exactly: the nearest 20-digit fraction is the next second.
+        {-1e-25, "2001-01-01T00:00:00+00:00"},
+        {1e-25, "2001-01-01T00:00:00+00:00"},
+        {-1.0, "2000-12-31T23:59:59+00:00"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(formatIsoDate(c.time, std::string("GMT")), c.text) << c.time;
+}
+
+TEST(IsoDateTest, TheRangeKeepsFourYearDigitsInEveryZone) {
+    const double earliest = *parseIsoDate("0001-01-02T00:00:00Z");
+    const double end = *parseIsoDate("9999-12-31T00:00:00Z");
+    EXPECT_TRUE(isoDateInRange(earliest));
+    EXPECT_FALSE(isoDateInRange(earliest - 0.001));
+    EXPECT_TRUE(isoDateInRange(end - 0.5));
+    EXPECT_FALSE(isoDateInRange(end));
+    EXPECT_FALSE(isoDateInRange(std::nan("")));
+    // At both ends the furthest zones still print a four-digit year that reads back.
+    for (const char* zone : {"GMT+2359", "GMT-2359"}) {
+        for (double t : {earliest, end - 0.5}) {
+            const std::string text = formatIsoDate(t, std::string(zone));
+            EXPECT_EQ(parseIsoDate(text), t) << text;
+        }
+    }
 }
 
 TEST(IsoDateTest, MalformedDatesAreRefused) {

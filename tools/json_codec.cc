@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/table_element.h"
+#include "foundation/unicode.h"
 #include "tools/iso_date.h"
 
 namespace hv {
@@ -15,7 +16,6 @@ namespace {
 
 constexpr int kMaxDepth = 64;
 constexpr size_t kMaxValues = 100000;
-constexpr size_t kMaxJsonBytes = 1 << 20;
 
 const char* const kDayKeys[7] = {"d_sun", "d_mon", "d_tue", "d_wed", "d_thu", "d_fri", "d_sat"};
 
@@ -92,16 +92,6 @@ bool validUtf8(std::string_view s) {
 
 std::string escapeKey(const std::string& key) { return !key.empty() && key[0] == '$' ? "$" + key : key; }
 
-std::string pointerToken(const std::string& key) {
-    std::string out;
-    for (char c : key) {
-        if (c == '~') out += "~0";
-        else if (c == '/') out += "~1";
-        else out += c;
-    }
-    return out;
-}
-
 std::string where(const std::string& path) { return " at " + (path.empty() ? std::string("/") : path); }
 
 // ---- Value -> JSON ----
@@ -151,7 +141,7 @@ public:
                     if (!validUtf8(*key.string())) return fail("dictionary key is not valid UTF-8", path);
                     std::string k = escapeKey(*key.string());
                     if (out.contains(k)) return fail("duplicate dictionary key \"" + *key.string() + "\"", path);
-                    out[k] = convert(value, path + "/" + pointerToken(k), depth + 1);
+                    out[k] = convert(value, path + "/" + jsonPointerToken(k), depth + 1);
                 }
                 return out;
             }
@@ -164,12 +154,12 @@ private:
     size_t count_ = 0;
 
     Json fail(std::string message, const std::string& path) {
-        if (!error) error = JsonError{message + where(path)};
+        if (!error) error = JsonError{printableText(message + where(path))};
         return nullptr;
     }
 
     Json date(const Date& d, const std::string& path) {
-        if (!isoDateInRange(d.time)) return fail("date out of range", path);
+        if (!isoDateInRange(d.time)) return fail(std::string("date out of range: ") + kIsoDateRange, path);
         Json out{{"$date", formatIsoDate(d.time, d.timeZone)}};
         if (d.calendar) {
             out["$timeZone"] = d.timeZone ? Json(*d.timeZone) : Json(nullptr);
@@ -241,7 +231,7 @@ private:
     size_t count_ = 0;
 
     Value fail(std::string message, const std::string& path) {
-        if (!error) error = JsonError{message + where(path)};
+        if (!error) error = JsonError{printableText(message + where(path))};
         return {};
     }
 
@@ -302,7 +292,7 @@ private:
                 return fail("unknown tag \"" + key + "\" (write \"$" + key + "\" for a key that begins with \"$\")", path);
             }
             std::string plain = !key.empty() && key[0] == '$' ? key.substr(1) : key;
-            Value v = convert(item.value(), path + "/" + pointerToken(key), depth + 1);
+            Value v = convert(item.value(), path + "/" + jsonPointerToken(key), depth + 1);
             out.emplace_back(Value(std::move(plain)), std::move(v));
         }
         return Value(std::move(out));
@@ -313,6 +303,7 @@ private:
         const Json& text = j["$date"];
         auto time = text.is_string() ? parseIsoDate(text.get<std::string>()) : std::nullopt;
         if (!time) return fail("\"$date\" must be an ISO 8601 date and time with offset, like 2026-12-07T08:30:00+01:00", path);
+        if (!isoDateInRange(*time)) return fail(std::string("\"$date\" is out of range: ") + kIsoDateRange, path);
         Date d;
         d.time = *time;
         if (j.contains("$timeZone")) {
@@ -352,12 +343,14 @@ private:
             }
             return v;
         };
+        // Counts are stored as new integers, so only a whole number that keeps its value is one;
+        // the lenient intValue reading of a string or a boolean is for stored archives only.
         auto count = [&](const char* key) -> int32_t {
-            Value v = number(key);
+            Value v = get(key);
             const Integer* i = v.integerValue();
             const Real* r = v.realValue();
-            if ((i && (i->isUnsigned64 || i->value != v.intValue())) ||
-                (r && static_cast<double>(v.intValue()) != r->value)) {
+            if (!(v.isNil() || (i && !i->isUnsigned64 && i->value == v.intValue()) ||
+                  (r && static_cast<double>(v.intValue()) == r->value))) {
                 fail(std::string("\"") + key + "\" must be a whole number that fits in 32 bits", path);
             }
             return v.intValue();
@@ -380,7 +373,7 @@ private:
         e->setQuota(number("quota"));
         e->setScript(text("script"));
         Value manset = get("manset");
-        if (!manset.isNil() && !manset.isNumber()) fail("\"manset\" must be a boolean", path);
+        if (!manset.isNil() && !manset.booleanValue()) fail("\"manset\" must be a boolean", path);
         e->setManset(manset.boolValue() ? 1 : 0);
         Value date = get("date");
         if (!date.isNil() && !date.date()) fail("\"date\" must be a {\"$date\": ...} or null", path);
@@ -404,20 +397,6 @@ FromJsonResult fromJson(const Json& json) {
     Value value = converter.convert(json, "", 1);
     if (converter.error) return {{}, converter.error};
     return {std::move(value), std::nullopt};
-}
-
-JsonParse parseJsonText(std::string_view text) {
-    if (text.size() > kMaxJsonBytes) return {nullptr, JsonError{"input larger than 1 MiB"}};
-    try {
-        return {Json::parse(text.begin(), text.end()), std::nullopt};
-    } catch (const Json::parse_error& e) {
-        // nlohmann's message ends with the reason after " - "; the offset is the byte it stopped at.
-        std::string reason = e.what();
-        size_t dash = reason.find(" - ");
-        reason = dash == std::string::npos ? "syntax error" : reason.substr(dash + 3);
-        return {nullptr, JsonError{"not valid JSON at byte offset " + std::to_string(e.byte > 0 ? e.byte - 1 : 0) +
-                                   ": " + reason}};
-    }
 }
 
 FromJsonResult parseJsonValue(std::string_view text) {

@@ -8,25 +8,19 @@
 //   {"$data": "<base64>"}; NSNull as {"$null": true}; a raw keyed-archive reference as
 //   {"$uid": n}; arrays and dictionaries as themselves, a
 //   dictionary key that begins with "$" written with one more "$"; a TableElement as
-//   {"$class": "TableElement", "user": ..., ..., "date": ...} with all 18 fields present.
+//   {"$class": "TableElement", "user": ..., ..., "date": ...} with all 18 fields present. Read
+//   strictly, as the administrator writes it: "range" and "nrange" whole numbers that fit in 32
+//   bits, "manset" a boolean (null or a missing field: absent). Dates lie within isoDateInRange.
 // Both directions are bounded: at most 64 levels and 100,000 values, so a small archive whose
 // shared references would expand exponentially is refused instead of printed.
 
 #include <optional>
-#include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "foundation/value.h"
+#include "tools/json_text.h"
 
 namespace hv {
-
-using Json = nlohmann::ordered_json;
-
-struct JsonError {
-    std::string message;  // one line: what is wrong and where (a JSON pointer or a byte offset)
-};
 
 struct ToJsonResult {
     Json json;
@@ -37,14 +31,6 @@ struct FromJsonResult {
     Value value;
     std::optional<JsonError> error;
 };
-
-struct JsonParse {
-    Json json;
-    std::optional<JsonError> error;
-};
-
-// Parses text of at most 1 MiB; a syntax error names its byte offset.
-JsonParse parseJsonText(std::string_view text);
 
 ToJsonResult toJson(const Value& value);
 FromJsonResult fromJson(const Json& json);

@@ -59,6 +59,28 @@ TEST_F(JsonCodecTest, EveryKindHasItsDocumentedForm) {
     }
 }
 
+TEST_F(JsonCodecTest, RecordFieldsTakeOnlyWhatTheySay) {
+    FromJsonResult r = parseJsonValue(R"({"$class": "TableElement", "range": 7.0, "nrange": -3, "manset": true})");
+    ASSERT_FALSE(r.error) << r.error->message;
+    auto e = recordAt(Array{r.value}, 0);
+    ASSERT_TRUE(e);
+    EXPECT_EQ(e->ranges(), 7);
+    EXPECT_EQ(e->netranges(), -3);
+    EXPECT_EQ(e->manset(), 1);
+    // null is an absent value: a count of 0, manset false.
+    r = parseJsonValue(R"({"$class": "TableElement", "range": null, "nrange": null, "manset": null})");
+    ASSERT_FALSE(r.error) << r.error->message;
+    e = recordAt(Array{r.value}, 0);
+    EXPECT_EQ(e->ranges(), 0);
+    EXPECT_EQ(e->manset(), 0);
+    // The edges of what the strict reader takes.
+    for (const char* text : {"[1e308, -1.7976931348623157e308, 4.9e-324, 0e-400, 0.0e999, -0.0]",
+                             "[9223372036854775807, -9223372036854775808, 18446744073709551615]",
+                             R"({"a": 1, "b": {"a": 2}, "c": [{"a": 3}, {"a": 4}]})"}) {
+        EXPECT_FALSE(parseJsonValue(text).error) << text;
+    }
+}
+
 TEST_F(JsonCodecTest, NumbersKeepTheirKindThroughJson) {
     Value back = roundTrip(Value(Array{Value::real(2.0), Value::integer(2), Value::boolean(false)}));
     const Array& a = *back.array();
@@ -153,6 +175,31 @@ TEST_F(JsonCodecTest, BadJsonSaysWhatAndWhere) {
         {R"({"a": {"$top": 1}})", "unknown tag \"$top\""},
         {R"({"$data": "not base64!"})", "base64"},
         {R"({"$date": "2026-12-07T08:30:00Z", "extra": 1})", "unexpected key \"extra\""},
+        // Numbers the JSON library would abort on or bend, and repeated keys it would drop.
+        {"[1e400]", "number 1e400 is too large for a real at /0"},
+        {R"({"a": [-1E+999]})", "number -1E+999 is too large for a real at /a/0"},
+        {"1e-400", "number 1e-400 is too small for a real (it would read as 0) at /"},
+        {R"({"x": [2, 0.5e-330]})", "too small for a real (it would read as 0) at /x/1"},
+        {"[18446744073709551616]", "integer 18446744073709551616 does not fit in 64 bits at /0"},
+        {R"({"a/b": -9223372036854775809})", "integer -9223372036854775809 does not fit in 64 bits at /a~1b"},
+        {R"({"a": 1, "a": 2})", "duplicate key \"a\" at /"},
+        {R"({"a\nb": {"c\r": 1, "c\r": 2}})", "duplicate key \"c<U+000D>\" at /a<U+000A>b"},
+        {R"([{"k": {"z": 1, "y": 2, "z": 3}}])", "duplicate key \"z\" at /0/k"},
+        {R"({"$class": "TableElement", "range": 1, "range": 2})", "duplicate key \"range\""},
+        // Record fields the administrator writes are what they say, not what intValue makes of them.
+        {R"({"$class": "TableElement", "range": "abc"})", "\"range\" must be a whole number that fits in 32 bits at /"},
+        {R"({"$class": "TableElement", "range": "7"})", "\"range\" must be a whole number that fits in 32 bits"},
+        {R"({"$class": "TableElement", "range": true})", "\"range\" must be a whole number that fits in 32 bits"},
+        {R"({"$class": "TableElement", "range": 2147483648})", "\"range\" must be a whole number that fits in 32 bits"},
+        {R"([{"$class": "TableElement", "nrange": "x"}])", "\"nrange\" must be a whole number that fits in 32 bits at /0"},
+        {R"({"$class": "TableElement", "nrange": 2.5})", "\"nrange\" must be a whole number that fits in 32 bits"},
+        {R"({"$class": "TableElement", "manset": 0.5})", "\"manset\" must be a boolean"},
+        {R"({"$class": "TableElement", "manset": 2})", "\"manset\" must be a boolean"},
+        {R"({"$class": "TableElement", "manset": "yes"})", "\"manset\" must be a boolean"},
+        // Dates that some zone could not print with a four-digit year.
+        {R"({"$date": "0000-06-01T00:00:00Z"})", "\"$date\" is out of range: a date must lie from 0001-01-02"},
+        {R"({"$date": "0001-01-01T23:59:59Z"})", "\"$date\" is out of range"},
+        {R"([{"$date": "9999-12-31T00:00:00+00:00"}])", "\"$date\" is out of range: a date must lie from 0001-01-02 to 9999-12-30 (UTC), so that every time zone writes its year in four digits at /0"},
     };
     for (const Case& c : cases) {
         FromJsonResult r = parseJsonValue(c.text);

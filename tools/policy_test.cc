@@ -81,6 +81,12 @@ TEST_F(PolicyFormTest, MalformedPoliciesAreRefusedWithOneClearLine) {
         {R"({"alowance": {}})", "unknown key \"alowance\""},
         {R"([1])", "JSON object"},
         {R"({"allowance": )", "byte offset"},
+        {R"({"allowance": 1e400})", "number 1e400 is too large for a real at /allowance"},
+        {R"({"allowance": {"mon": 1e-400}})", "number 1e-400 is too small for a real (it would read as 0) at /allowance/mon"},
+        {R"({"quota_mb": 99999999999999999999})", "does not fit in 64 bits at /quota_mb"},
+        {R"({"allowance": 60, "allowance": 90})", "duplicate key \"allowance\" at /"},
+        {R"({"ranges": [{"day": "mon", "start": "08:00", "start": "09:00", "end": "10:00"}]})",
+         "duplicate key \"start\" at /ranges/0"},
     };
     for (const Case& c : cases) {
         PolicyParse p = parsePolicyText(c.json);
@@ -258,6 +264,7 @@ TEST_F(PolicyCommandTest, UnknownUsersAndBadFilesAreRefused) {
         {"no-such-user-here", "{}", "no such user \"no-such-user-here\""},
         {"../root", "{}", "no such user"},
         {"root", R"({"ranges": [{"day": "mon", "start": "8", "end": "9:00"}]})", "\"start\" must be a time"},
+        {"root", R"({"allowance": [1e400]})", "number 1e400 is too large for a real at /allowance/0"},
         {"daemon", "{}", "no folder"},
     };
     for (const Case& c : cases) {

@@ -90,7 +90,11 @@ SettingsEdit applySettings(const Value& current, const std::vector<std::string>&
         }
         if (!replaced) dict.emplace_back(Value(name), value);
     }
-    return {Value(std::move(dict)), std::nullopt};
+    // horavelset would refuse to write it; say why here, where the administrator can see it.
+    Value result(std::move(dict));
+    std::string whyNot;
+    if (!writeXmlPropertyList(result, &whyNot)) return {{}, "the settings file cannot hold this: " + whyNot};
+    return {std::move(result), std::nullopt};
 }
 
 std::string renderSettings(const Value& dictionary) {

@@ -31,7 +31,8 @@ struct SettingsEdit {
 
 // `current` (a dictionary, or nil when there is no file yet) with each "KEY=VALUE" applied:
 // numeric keys take a decimal 32-bit integer, templates any text. Keys keep their place; new
-// ones are added at the end. Unknown keys and malformed numbers are errors.
+// ones are added at the end. Unknown keys, malformed numbers and text the settings file cannot
+// hold (characters XML 1.0 cannot carry) are errors.
 SettingsEdit applySettings(const Value& current, const std::vector<std::string>& assignments);
 
 // Every known key with its value ("not set" when absent), then any other keys the file holds.

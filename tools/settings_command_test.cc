@@ -72,6 +72,7 @@ TEST_F(SettingsCommandTest, BadAssignmentsAreRefused) {
         {"warntime=5.5", "whole number"},
         {"status=99999999999", "whole number"},
         {"status", "not KEY=VALUE"},
+        {"warnmsg=ring\a", "cannot hold this: the string holds U+0007, a character XML 1.0 cannot carry at /warnmsg"},
     };
     for (const Case& c : cases) {
         SettingsEdit edit = applySettings(Value(), {"status=1", c.assignment});
