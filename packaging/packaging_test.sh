@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary root and checks what lands there: every program, the unit (which
 # `systemd-analyze verify` must accept without a single message, with ExecStart pointing at the
-# installed daemon), the logrotate rule (logrotate --debug) and the autostart entry
+# installed daemon, and `systemd-analyze security` must rate 4.0 or better), the logrotate rule (logrotate --debug) and the autostart entry
 # (desktop-file-validate).
 #   packaging_test.sh BUILD_DIR PREFIX BUILD_MENU
 set -euo pipefail
@@ -53,6 +53,12 @@ messages=$(systemd-analyze verify "$unit_dir/horaveld.service" 2>&1) || {
 if [ -n "$messages" ]; then
   echo "$messages"; echo "FAIL: systemd-analyze verify has something to say about the unit"; exit 1
 fi
+# The unit's sandbox: systemd's own rating must stay in its "OK" band or better (4.0 and below; the
+# daemon's unit rated 9.6 before it was confined).
+security=$(systemd-analyze security --offline=true --threshold=40 "$unit_dir/horaveld.service" 2>&1) || {
+  echo "$security"; echo "FAIL: systemd-analyze security rates the unit above 4.0"; exit 1; }
+grep -E "^→ Overall exposure level for horaveld.service: [0-3]\.[0-9]|^→ Overall exposure level for horaveld.service: 4\.0 " <<<"$security" || {
+  echo "$security"; echo "FAIL: no exposure rating of 4.0 or less for the unit"; exit 1; }
 # The logrotate rule and the autostart entry, with their own checkers when they are installed.
 if command -v logrotate >/dev/null; then
   messages=$(logrotate --debug --state "$root/logrotate.state" "$root/etc/logrotate.d/horavel" 2>&1) || {

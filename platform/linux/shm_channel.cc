@@ -102,17 +102,16 @@ private:
     bool broken_ = false;
 };
 
-// Runs `removal` (0 on success) in a child that has become `uid` and `gid`. The kernel lets the
-// creator of a segment or the owner of a file in the sticky /dev/shm remove it, so the daemon needs
-// neither CAP_SYS_ADMIN nor CAP_FOWNER to clear what another account left there.
-template <typename Removal>
-bool removeAs(uid_t uid, gid_t gid, Removal removal) {
+// Removes segment `id` in a child that has become its creator `uid` and `gid`. The kernel lets the
+// creator remove a segment, so the daemon needs no CAP_SYS_ADMIN to clear one that another account
+// left at its key.
+bool removeSegmentAs(int id, uid_t uid, gid_t gid) {
     const pid_t child = fork();
     if (child < 0) return false;
     if (child == 0) {
         const bool dropped = setgroups(0, nullptr) == 0 && setresgid(gid, gid, gid) == 0 &&
                              setresuid(uid, uid, uid) == 0;
-        _exit(dropped && removal() == 0 ? 0 : 1);
+        _exit(dropped && shmctl(id, IPC_RMID, nullptr) == 0 ? 0 : 1);
     }
     int status = 0;
     while (waitpid(child, &status, 0) < 0) {
@@ -144,10 +143,7 @@ int claimSegment(key_t key, size_t size, ChannelSquat& removed) {
         if (!record) continue;
         // Only root can remove root's segment, so once found it stays.
         if (record->shm_perm.cuid == 0) return shmget(key, size, 0666);
-        if (!removeAs(record->shm_perm.cuid, record->shm_perm.cgid,
-                      [existing] { return shmctl(existing, IPC_RMID, nullptr); })) {
-            return -1;
-        }
+        if (!removeSegmentAs(existing, record->shm_perm.cuid, record->shm_perm.cgid)) return -1;
         removed.segmentCreator = record->shm_perm.cuid;
     }
     return -1;
@@ -165,11 +161,10 @@ sem_t* claimSemaphore(const std::string& name, ChannelSquat& removed) {
     for (int round = 0; round < kClaimRounds; ++round) {
         struct stat info {};
         if (lstat(path.c_str(), &info) == 0) {
-            // /dev/shm is sticky: only root can remove root's file, so it is the same one when opened.
+            // Root owns the sticky /dev/shm: it may remove any entry there, and nobody else may
+            // remove root's, so a root file found here is still the same one when opened.
             if (isRootsSemaphore(info)) return sem_open(name.c_str(), 0);
-            if (!removeAs(info.st_uid, info.st_gid, [&path] { return unlink(path.c_str()); })) {
-                return SEM_FAILED;
-            }
+            if (unlink(path.c_str()) != 0 && errno != ENOENT) return SEM_FAILED;
             removed.semaphoreOwner = info.st_uid;
         } else if (errno != ENOENT) {
             return SEM_FAILED;
