@@ -58,7 +58,7 @@ def last(settings, key, default=None):
 
 
 def enabled(settings, key):
-    return last(settings, key, "no") in ("yes", "true", "1", "on", "strict", "invisible", "full")
+    return last(settings, key, "no") in ("yes", "true", "1", "on")
 
 
 def words(settings, key):
