@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary root and checks what lands there: every program, the unit (which
 # `systemd-analyze verify` must accept without a single message, with ExecStart pointing at the
-# installed daemon, and `systemd-analyze security` must rate 4.0 or better), the logrotate rule (logrotate --debug) and the autostart entry
-# (desktop-file-validate).
+# installed daemon, and `systemd-analyze security` must rate 4.0 or better), the logrotate rule
+# (logrotate --debug) and the autostart entry (desktop-file-validate).
 #   packaging_test.sh BUILD_DIR PREFIX BUILD_MENU
 set -euo pipefail
 build=$1 prefix=$2 menu=$3
@@ -57,8 +57,7 @@ fi
 # daemon's unit rated 9.6 before it was confined).
 security=$(systemd-analyze security --offline=true --threshold=40 "$unit_dir/horaveld.service" 2>&1) || {
   echo "$security"; echo "FAIL: systemd-analyze security rates the unit above 4.0"; exit 1; }
-grep -E "^→ Overall exposure level for horaveld.service: [0-3]\.[0-9]|^→ Overall exposure level for horaveld.service: 4\.0 " <<<"$security" || {
-  echo "$security"; echo "FAIL: no exposure rating of 4.0 or less for the unit"; exit 1; }
+grep "Overall exposure level" <<<"$security" || { echo "$security"; echo "FAIL: the unit was not rated"; exit 1; }
 # The logrotate rule and the autostart entry, with their own checkers when they are installed.
 if command -v logrotate >/dev/null; then
   messages=$(logrotate --debug --state "$root/logrotate.state" "$root/etc/logrotate.d/horavel" 2>&1) || {

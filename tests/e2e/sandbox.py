@@ -4,7 +4,8 @@ Everything lives in private mount, network, IPC and pid namespaces entered with 
 /run (so /var/run, /run/dbus, /run/user and /run/systemd), /home, /var/log, /tmp and /dev/shm; a private
 copy of /etc/passwd and /etc/group that knows the test accounts; fake logind seat and session files as
 sd-login reads them; a private system bus with a fake logind; a session bus per account with a fake
-notification server; a veth pair for the network monitor. The host is never changed: when the
+notification server; a veth pair for the network monitor. The daemon itself runs under the settings of its
+systemd unit (unit_sandbox.py), as it would on an installed system. The host is never changed: when the
 namespace's first process exits, the kernel kills every process in it and the mounts and links vanish.
 """
 
