@@ -10,6 +10,7 @@ namespace hv {
 
 InstanceLock lockInstance(const std::string& path) {
     InstanceLock lock;
+    // Non-blocking, so that a FIFO at the path cannot hold up the start.
     lock.fd = UniqueFd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600));
     if (!lock.fd) {
         lock.error = path + ": " + std::strerror(errno);
