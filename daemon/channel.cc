@@ -2,6 +2,20 @@
 
 namespace hv {
 
+std::string channelSquatLine(const ChannelSquat& removed, const Config& config) {
+    std::string line = "channel taken back: removed";
+    if (removed.segmentCreator) {
+        line += " segment " + std::to_string(config.shmKey) + " created by uid " +
+                std::to_string(*removed.segmentCreator);
+    }
+    if (removed.segmentCreator && removed.semaphoreOwner) line += " and";
+    if (removed.semaphoreOwner) {
+        line += " semaphore " + config.semaphoreName + " owned by uid " +
+                std::to_string(*removed.semaphoreOwner);
+    }
+    return line;
+}
+
 void Monitor::showRemain() {
     const std::optional<std::string> console = userCurrent();
     if (console && console->empty()) {

@@ -94,5 +94,29 @@ TEST(ChannelOpenTest, OpensTheConfiguredSegmentAndSemaphore) {
     EXPECT_EQ(sys.channel->semaphoreName, "4242");
 }
 
+// What another account had put at the key or name is said in one line before start-up completes.
+TEST_F(MonitorTest, RemovedSquatIsLoggedOnceBeforeInitializationCompletes) {
+    struct Case {
+        ChannelSquat removed;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {{}, {"initialization complete"}},
+        {{4201, {}}, {"channel taken back: removed segment 1500 created by uid 4201", "initialization complete"}},
+        {{{}, 4202}, {"channel taken back: removed semaphore 1500 owned by uid 4202", "initialization complete"}},
+        {{4201, 0},
+         {"channel taken back: removed segment 1500 created by uid 4201 and semaphore 1500 owned by uid 0",
+          "initialization complete"}},
+    };
+    for (const Case& c : cases) {
+        const size_t mark = logMessages().size();
+        sys.channelSquat = c.removed;
+        Monitor monitor(sys, config);
+        EXPECT_NE(monitor.sharedMem, nullptr);
+        const std::vector<std::string> messages = logMessages();
+        EXPECT_EQ(std::vector<std::string>(messages.begin() + mark, messages.end()), c.expected);
+    }
+}
+
 }  // namespace
 }  // namespace hv::test

@@ -1,16 +1,28 @@
-// horaveld: the parental time-control daemon. Detaches, writes its pid file and runs the Monitor
-// until its loop ends.
+// horaveld: the parental time-control daemon. Answers --help and --version, takes the one-daemon
+// lock, detaches, writes its pid file and runs the Monitor until its loop ends.
 
 #include <signal.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "common/table_element.h"
+#include "daemon/command_line.h"
 #include "daemon/startup.h"
 #include "platform/config.h"
+#include "platform/linux/instance_lock.h"
 #include "platform/linux/linux_system.h"
 
-int main() {
+int main(int argc, char** argv) {
+    if (const std::optional<int> answered =
+            hv::answerCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr)) {
+        return *answered;
+    }
+
     // Blocked before anything else, so that a signal arriving during start-up waits for the
     // loop, which delivers it between callbacks. Children start with a clean mask (runShell).
     sigset_t handled;
@@ -22,11 +34,23 @@ int main() {
     sigprocmask(SIG_BLOCK, &handled, nullptr);
 
     hv::registerTableElement();
+    const hv::Config config;
+
+    // Taken before detaching, so that a second start fails where whoever started it can see it,
+    // before it touches the pid file. The detached child inherits the descriptor, and with it the
+    // lock, for the rest of its life.
+    const hv::InstanceLock lock = hv::lockInstance(config.lockFile);
+    if (!lock.fd) {
+        std::cerr << "horaveld: "
+                  << (lock.heldElsewhere ? "already running (" + config.lockFile + " is locked)"
+                                         : "cannot take the lock " + lock.error)
+                  << std::endl;
+        return 1;
+    }
 
     // Detach; the working directory becomes "/" and the standard streams stay open.
     (void)daemon(0, 1);
 
-    const hv::Config config;
     hv::LinuxSystem system(config);
     const int result = hv::runDaemon(system, config, getpid());
 

@@ -17,7 +17,11 @@ Monitor::Monitor(System& sys, const Config& cfg) : system(sys), config(cfg) {
 
     // Without a segment or a semaphore the channel stays null and nothing is ever published
     // through it; the rest of the daemon runs as usual.
-    sharedMem = system.openChannel(config.shmKey, kChannelSize, config.semaphoreName);
+    System::OpenedChannel opened = system.openChannel(config.shmKey, kChannelSize, config.semaphoreName);
+    if (!opened.removed.empty()) {
+        logIt(channelSquatLine(opened.removed, config));
+    }
+    sharedMem = std::move(opened.channel);
 
     logIt("initialization complete");
 }

@@ -47,13 +47,19 @@ inline constexpr size_t kMaxFileBytes = 1 << 20;
 // "%@" of an optional text: the text, or "(null)" when absent.
 std::string formatObject(const std::optional<std::string>& text);
 
+// The one log line that says what the daemon removed from the channel's key and name before making
+// its own, e.g. "channel taken back: removed segment 1500 created by uid 4201 and semaphore 1500
+// owned by uid 4201".
+std::string channelSquatLine(const ChannelSquat& removed, const Config& config);
+
 // The user id of the first user-database entry with exactly this name, or -1.
 int32_t uidByName(System& system, const std::string& name);
 
 class Monitor {
 public:
     // Schedules the 5-second tick, registers for power events and opens the remaining-time
-    // channel; loads neither settings nor policy (main does, in that order).
+    // channel (logging what another account had put at its key or name and was removed); loads
+    // neither settings nor policy (main does, in that order).
     Monitor(System& system, const Config& config);
     // Releases the channel (the platform detaches the segment, removes it when nobody else is
     // attached, and closes the semaphore without unlinking its name).

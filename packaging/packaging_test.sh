@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary root and checks what lands there: every program, the unit (which
 # `systemd-analyze verify` must accept without a single message, with ExecStart pointing at the
-# installed daemon), the logrotate rule (logrotate --debug), the autostart entry
-# (desktop-file-validate) and the PAM module with its pam-auth-update profile.
+# installed daemon, and `systemd-analyze security` must rate 4.0 or better), the logrotate rule
+# (logrotate --debug), the autostart entry (desktop-file-validate) and the PAM module with its
+# pam-auth-update profile.
 #   packaging_test.sh BUILD_DIR PREFIX BUILD_MENU PAM_MODULE_DIR
 set -euo pipefail
 build=$1 prefix=$2 menu=$3 pam_dir=$4
@@ -55,6 +56,11 @@ messages=$(systemd-analyze verify "$unit_dir/horaveld.service" 2>&1) || {
 if [ -n "$messages" ]; then
   echo "$messages"; echo "FAIL: systemd-analyze verify has something to say about the unit"; exit 1
 fi
+# The unit's sandbox: systemd's own rating must stay in its "OK" band or better (4.0 and below; the
+# daemon's unit rated 9.6 before it was confined).
+security=$(systemd-analyze security --offline=true --threshold=40 "$unit_dir/horaveld.service" 2>&1) || {
+  echo "$security"; echo "FAIL: systemd-analyze security rates the unit above 4.0"; exit 1; }
+grep "Overall exposure level" <<<"$security" || { echo "$security"; echo "FAIL: the unit was not rated"; exit 1; }
 # The logrotate rule and the autostart entry, with their own checkers when they are installed.
 if command -v logrotate >/dev/null; then
   messages=$(logrotate --debug --state "$root/logrotate.state" "$root/etc/logrotate.d/horavel" 2>&1) || {

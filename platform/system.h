@@ -93,6 +93,15 @@ struct ReadResult {
     std::optional<FileInfo> info;
 };
 
+// What stood at the channel's key and name without having been created by root, and was removed
+// before the daemon made its own: another account could otherwise hold the channel (a segment the
+// daemon cannot write, a link where the semaphore goes) and feed the tray its own record.
+struct ChannelSquat {
+    std::optional<uid_t> segmentCreator;  // the creator of a removed segment
+    std::optional<uid_t> semaphoreOwner;  // the owner of a removed entry at the semaphore's name
+    bool empty() const { return !segmentCreator && !semaphoreOwner; }
+};
+
 // The remaining-time segment and its semaphore, held open by the writer.
 class Channel {
 public:
@@ -198,10 +207,15 @@ public:
     // opened.
     virtual bool walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) = 0;
 
-    // Creates (or reuses) the remaining-time segment and semaphore; nullptr when either cannot be
-    // created or attached, in which case the channel is left alone.
-    virtual std::unique_ptr<Channel> openChannel(key_t key, size_t size,
-                                                 const std::string& semaphoreName) = 0;
+    // Creates (or reuses, when root created them) the remaining-time segment and semaphore,
+    // removing first whatever another account put at the key or the name (`removed` says what);
+    // `channel` is nullptr when either cannot be created or attached, in which case the channel is
+    // left alone.
+    struct OpenedChannel {
+        std::unique_ptr<Channel> channel;
+        ChannelSquat removed;
+    };
+    virtual OpenedChannel openChannel(key_t key, size_t size, const std::string& semaphoreName) = 0;
 };
 
 }  // namespace hv

@@ -431,14 +431,15 @@ bool FakeSystem::walkTree(const std::string& root, const std::function<void(uint
     return true;
 }
 
-std::unique_ptr<Channel> FakeSystem::openChannel(key_t key, size_t size,
-                                                 const std::string& semaphoreName) {
+System::OpenedChannel FakeSystem::openChannel(key_t key, size_t size, const std::string& semaphoreName) {
     ++channelOpens;
-    if (openChannelFails) return nullptr;
+    OpenedChannel opened{nullptr, channelSquat};
+    if (openChannelFails) return opened;
     channel->key = key;
     channel->size = size;
     channel->semaphoreName = semaphoreName;
-    return std::make_unique<FakeChannel>(channel);
+    opened.channel = std::make_unique<FakeChannel>(channel);
+    return opened;
 }
 
 }  // namespace hv

@@ -155,6 +155,7 @@ public:
     // --- Remaining-time channel ---------------------------------------------------------------
     bool openChannelFails = false;
     int channelOpens = 0;
+    ChannelSquat channelSquat;  // what the next open reports as removed from the key and name
     std::shared_ptr<FakeChannelState> channel = std::make_shared<FakeChannelState>();
 
     // One ordered journal of the visible actions, for tests of ordering: "sleep 15",
@@ -201,8 +202,7 @@ public:
     // Follows links (files of type S_IFLNK whose bytes are the target path).
     std::optional<FileInfo> resolvedFileInfo(const std::string& path) override;
     bool walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) override;
-    std::unique_ptr<Channel> openChannel(key_t key, size_t size,
-                                         const std::string& semaphoreName) override;
+    OpenedChannel openChannel(key_t key, size_t size, const std::string& semaphoreName) override;
 
 private:
     struct Timer {

@@ -223,10 +223,10 @@ TEST(FakeSystemFiles, WritesReplaceLinksAndHonourFailureSwitches) {
 TEST(FakeSystemChannel, RecordsWritesAndRefusesLockHeldElsewhere) {
     FakeSystem sys;
     sys.openChannelFails = true;
-    EXPECT_EQ(sys.openChannel(1500, 1024, "1500"), nullptr);
+    EXPECT_EQ(sys.openChannel(1500, 1024, "1500").channel, nullptr);
     sys.openChannelFails = false;
     {
-        auto ch = sys.openChannel(1500, 1024, "1500");
+        auto ch = sys.openChannel(1500, 1024, "1500").channel;
         ASSERT_NE(ch, nullptr);
         EXPECT_TRUE(sys.channel->open);
         sys.channel->heldElsewhere = true;

@@ -140,7 +140,7 @@ bool LinuxSystem::walkTree(const std::string& root, const std::function<void(uin
     return walkTreeSizes(root, entry);
 }
 
-std::unique_ptr<Channel> LinuxSystem::openChannel(key_t key, size_t size, const std::string& semaphoreName) {
+System::OpenedChannel LinuxSystem::openChannel(key_t key, size_t size, const std::string& semaphoreName) {
     return openShmChannel(key, size, semaphoreName);
 }
 

@@ -51,8 +51,7 @@ public:
     std::optional<FileInfo> fileInfo(const std::string& path) override;
     std::optional<FileInfo> resolvedFileInfo(const std::string& path) override;
     bool walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) override;
-    std::unique_ptr<Channel> openChannel(key_t key, size_t size,
-                                         const std::string& semaphoreName) override;
+    OpenedChannel openChannel(key_t key, size_t size, const std::string& semaphoreName) override;
 
 private:
     // The loop, created on first use; nullptr when sd-event cannot be set up.

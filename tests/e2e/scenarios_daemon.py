@@ -10,10 +10,11 @@ import signal
 import stat
 import subprocess
 
+import unit_sandbox
 from policies import policy
 from registry import scenario
-from sandbox import (KID, PAT, PID_FILE, STORE, check, hhmm, hold, minute_of_day, read_channel, segment_info,
-                     wait_until)
+from sandbox import (KID, PAT, PID_FILE, STORE, UNIT, check, hhmm, hold, minute_of_day, read_channel,
+                     segment_info, wait_until)
 
 HEADER = "Wardelin Session Information"
 
@@ -33,6 +34,25 @@ def changed_record(seen):
     return record if record and record != seen else None
 
 
+def check_confined(pid):
+    """The daemon runs as its unit says: the unit's bounding set, no new privileges, a system call filter, the
+    system read-only and the writable paths writable."""
+    settings = unit_sandbox.read_service(UNIT)
+    with open(f"/proc/{pid}/status", encoding="ascii") as f:
+        status = dict(line.rstrip("\n").split(":\t", 1) for line in f if ":\t" in line)
+    decoded = subprocess.run(["capsh", f"--decode={status['CapBnd']}"], capture_output=True, text=True,
+                             check=True).stdout.strip().split("=", 1)[1]
+    check(set(decoded.split(",")) == {f"cap_{cap}" for cap in unit_sandbox.capabilities(settings)},
+          f"the daemon's bounding set is {decoded}")
+    check(status["NoNewPrivs"] == "1" and status["Seccomp"] == "2",
+          f"no new privileges {status['NoNewPrivs']}, seccomp mode {status['Seccomp']}")
+    with open(f"/proc/{pid}/mountinfo", encoding="utf-8") as f:
+        options = {fields[4]: fields[5].split(",") for fields in (line.split() for line in f)}
+    check("ro" in options["/"] and "ro" in options["/etc/passwd"], "the system is writable for the daemon")
+    for path in unit_sandbox.writable_paths(settings):
+        check("rw" in options[path], f"{path} is not writable for the daemon")
+
+
 @scenario(seconds=45)
 def startup(box):
     """The real daemon with the real LinuxSystem: pid file, start-up order, the first tick, the channel
@@ -45,6 +65,7 @@ def startup(box):
         check(f.read() == str(pid), "the pid file holds more than the pid's digits")
     with open(f"/proc/{pid}/comm", encoding="ascii") as f:
         check(f.read().strip() == "horaveld", "the pid file does not name horaveld")
+    check_confined(pid)
 
     log = box.log
     first_tick = log.wait_for(new_user_line("kid", 5, 45, 10), timeout=20)
@@ -247,3 +268,35 @@ def admin_replacement(box):
     mark = len(log.messages())
     box.signal_daemon(signal.SIGHUP)
     log.wait_for(r"new user : kid - warn : 0 - allowed : 45 min - used \d+ min", mark, timeout=10)
+
+
+@scenario(seconds=20)
+def second_daemon(box):
+    """One daemon at a time: a second horaveld says so and exits 1 without touching the pid file, and
+    --help, --version or a stray argument never start one."""
+    box.set_settings(status=1)
+    box.install_policy(policy(KID, allowance=30, used=2))
+    box.login(KID, "3")
+    pid = box.start_daemon()
+    log = box.log
+    log.wait_for(new_user_line("kid", 0, 30, 2), timeout=20)
+    pid_file = os.stat(PID_FILE)
+
+    def horaveld(*args):
+        return subprocess.run(box.daemon_command(*args), capture_output=True, text=True, env=box.daemon_env(),
+                              cwd="/", timeout=20)
+
+    second = horaveld()
+    check(second.returncode == 1 and second.stdout == "" and len(second.stderr.splitlines()) == 1
+          and "already running" in second.stderr,
+          f"a second horaveld exited {second.returncode}: {second.stdout!r} {second.stderr!r}")
+    for args, code, where in ((["--help"], 0, "stdout"), (["--version"], 0, "stdout"), (["--start"], 2, "stderr")):
+        answer = horaveld(*args)
+        check(answer.returncode == code and getattr(answer, where).startswith(("usage: horaveld", "horaveld ")),
+              f"horaveld {args[0]} exited {answer.returncode}: {answer.stdout!r} {answer.stderr!r}")
+    with open(PID_FILE, encoding="ascii") as f:
+        check(f.read() == str(pid), "the pid file no longer names the first daemon")
+    check(os.stat(PID_FILE).st_mtime_ns == pid_file.st_mtime_ns, "the pid file was written again")
+    running = subprocess.run(["pgrep", "-x", "horaveld"], capture_output=True, text=True).stdout.split()
+    check(running == [str(pid)] and box.daemon_alive(), f"horaveld processes: {running}, expected only {pid}")
+    check(log.count("initialization complete") == 1, "a second Monitor started")

@@ -5,11 +5,12 @@ hang a tick. It can also open the remaining-time channel's semaphore, which ever
 import json
 import os
 import signal
+import stat
 import subprocess
 
 from policies import policy
 from registry import scenario
-from sandbox import KID, PYTHON, WORK, check, hold, read_channel, wait_until
+from sandbox import KID, PYTHON, WORK, check, hold, read_channel, segment_info, wait_until
 from scenarios_daemon import new_user_line
 
 ANY_NEW_USER = r"new user : kid - .*"
@@ -160,3 +161,49 @@ def hostile_channel(box):
     box.signal_daemon(signal.SIGHUP)
     log.wait_for(new_user_line("kid", 0, 30, 4), mark, timeout=15)
     check(box.daemon_alive(), "the daemon died after the child cut the semaphore file short")
+
+
+# Run as the child before the daemon starts: a private 16-byte segment at the channel's key, and a link
+# where the semaphore goes, pointing at a file of the child's.
+SQUAT_CHANNEL = """
+import ctypes, os, sys
+libc = ctypes.CDLL(None, use_errno=True)
+ipc_creat, ipc_excl = 0o1000, 0o2000
+assert libc.shmget(1500, 16, ipc_creat | ipc_excl | 0o600) >= 0, os.strerror(ctypes.get_errno())
+os.symlink(sys.argv[1], "/dev/shm/sem.1500")
+"""
+
+
+@scenario(seconds=25)
+def channel_squat(box):
+    """The child takes the channel's key and semaphore name before the daemon starts: the daemon removes
+    both, says so once, creates its own, and the tray side reads the daemon's record from them."""
+    box.set_settings(status=1, showremain=1)
+    box.install_policy(policy(KID, allowance=30, used=4))
+    bait = f"{KID.home}/bait"
+    with open(bait, "w", encoding="ascii") as f:
+        f.write("kid's")
+    os.chown(bait, KID.uid, KID.gid)
+    squat = subprocess.run([PYTHON, "-c", SQUAT_CHANNEL, bait], user=KID.uid, group=KID.gid, extra_groups=[],
+                           env=box.env(KID), capture_output=True, text=True)
+    check(squat.returncode == 0, f"the child could not squat the channel: {squat.stderr}")
+    check(segment_info() == {"perms": 0o600, "size": 16, "uid": KID.uid, "attached": 0},
+          f"the squatted segment is {segment_info()}")
+
+    box.login(KID, "3")
+    box.start_daemon()
+    log = box.log
+    log.wait_for(new_user_line("kid", 0, 30, 4), timeout=20)
+    taken = [m for m in log.messages() if m.startswith("channel taken back")]
+    check(taken == [f"channel taken back: removed segment 1500 created by uid {KID.uid} and semaphore 1500 owned "
+                    f"by uid {KID.uid}"], f"the log says {taken}")
+    check(segment_info() == {"perms": 0o666, "size": 1024, "uid": 0, "attached": 1},
+          f"the daemon's segment is {segment_info()}")
+    semaphore = os.lstat("/dev/shm/sem.1500")
+    check(stat.S_ISREG(semaphore.st_mode) and semaphore.st_uid == 0 and stat.S_IMODE(semaphore.st_mode) == 0o666,
+          "the semaphore is not root's own world-usable file")
+    with open(bait, encoding="ascii") as f:
+        check(f.read() == "kid's", "the daemon wrote through the child's link")
+    record = wait_until(lambda: (r := read_channel()) and r != (0, 0, 0, 0) and r, 10, "the daemon's record")
+    check(25 * 60 <= record.rmin * 60 + record.rsec <= 26 * 60 and record.nmin == -1,
+          f"26 minutes left expected, the tray reads {record}")

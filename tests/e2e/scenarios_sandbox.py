@@ -1,6 +1,7 @@
 """The sandbox itself: what the scenarios rely on, checked without any Horavel program."""
 
 import ctypes
+import json
 import os
 import pwd
 import subprocess
@@ -93,3 +94,57 @@ fd = manager.Inhibit("sleep", "probe", "checking", "delay").take()
 print("pipe" if stat.S_ISFIFO(os.fstat(fd).st_mode) else "not a pipe")
 os.close(fd)
 """
+
+
+# What a command run by the daemon (the account's script, ifconfig, kill) may and may not do under the unit.
+SCRIPT_PROBE = """
+import ctypes, json, os, socket, subprocess
+libc = ctypes.CDLL(None, use_errno=True)
+results = {}
+def attempt(name, action):
+    try:
+        action()
+        results[name] = "done"
+    except OSError as error:
+        results[name] = os.strerror(error.errno)
+    except subprocess.CalledProcessError:
+        results[name] = "refused"
+def unshare_mounts():
+    if libc.unshare(0x00020000) != 0:
+        raise OSError(ctypes.get_errno(), "unshare")
+def touch(path):
+    with open(path, "w") as f:
+        f.write("x")
+attempt("write /home", lambda: touch("/home/kid/probe"))
+attempt("write /var/lib/horavel", lambda: touch("/var/lib/horavel/probe"))
+attempt("write /etc", lambda: touch("/etc/probe"))
+attempt("write /usr", lambda: touch("/usr/probe"))
+attempt("chown in /home", lambda: os.chown("/home/kid/probe", 4201, 4201))
+attempt("inet socket", lambda: socket.socket(socket.AF_INET, socket.SOCK_DGRAM).close())
+attempt("inet6 socket", lambda: socket.socket(socket.AF_INET6, socket.SOCK_DGRAM).close())
+attempt("packet socket", lambda: socket.socket(socket.AF_PACKET, socket.SOCK_RAW).close())
+attempt("namespace", unshare_mounts)
+attempt("mount", lambda: subprocess.run(["mount", "-t", "tmpfs", "tmpfs", "/mnt"], check=True,
+                                         stderr=subprocess.DEVNULL))
+with open("/proc/self/status") as f:
+    results["no new privileges"] = [l.split()[1] for l in f if l.startswith("NoNewPrivs")][0]
+print(json.dumps(results))
+"""
+
+
+@scenario(seconds=10, programs=())
+def unit_confinement(box):
+    """A command run under the daemon's unit, as the account's script is: it writes the homes and the store,
+    keeps the owners it sets, and cannot write the system, open other socket families, make namespaces, mount
+    or gain privileges. (The mount would land in the command's own mount namespace.)"""
+    probe = subprocess.run(box.daemon_command()[:-1] + [PYTHON, "-c", SCRIPT_PROBE], capture_output=True, text=True,
+                           timeout=30)
+    check(probe.returncode == 0, f"the probe failed under the unit: {probe.stderr}")
+    results = json.loads(probe.stdout)
+    expected = {"write /home": "done", "write /var/lib/horavel": "done", "write /etc": "Read-only file system",
+                "write /usr": "Read-only file system", "chown in /home": "done", "inet socket": "done",
+                "inet6 socket": "Address family not supported by protocol",
+                "packet socket": "Address family not supported by protocol", "namespace": "Operation not permitted",
+                "no new privileges": "1"}
+    check({name: results[name] for name in expected} == expected, f"under the unit: {results}")
+    check(results["mount"] == "refused", f"a mount succeeded under the unit: {results}")
