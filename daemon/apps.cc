@@ -76,13 +76,15 @@ void Monitor::checkApps() {
         if (allowed <= 0) continue;
 
         if (used >= allowed) system.runShell("kill " + std::to_string(pid));
-        if (static_cast<uint32_t>(used) + warntime >= static_cast<uint32_t>(allowed)) {
-            armin = static_cast<uint32_t>(allowed) - static_cast<uint32_t>(used);
-            if (armin != 0) {
-                makeMessage(appwarn);
-                if (!appwarndone) showCautionNotice();
-                appwarndone = warnonce == 1;
-            }
+        // Warned only while some minutes are left and no more than the warning time: an
+        // allowance lowered below the minutes used, or a count the file holds below zero, leaves
+        // none or more than a day's worth, and neither is a warning's "%l".
+        const int64_t left = int64_t{allowed} - int64_t{used};
+        if (left >= 1 && left <= int64_t{warntime}) {
+            armin = static_cast<uint32_t>(left);
+            makeMessage(appwarn);
+            if (!appwarndone) showCautionNotice();
+            appwarndone = warnonce == 1;
         }
         if (used < allowed) updateUser(user, static_cast<int32_t>(i));
     }
