@@ -63,8 +63,9 @@ void Monitor::userMonitor() {
         return;
     }
 
-    const std::optional<std::string> console = userCurrent();
-    if (!user || !console || *user != *console) {
+    // Nobody at the console before and nobody now is no change: there is no policy to load,
+    // and reloading would log its line every tick for as long as the login screen shows.
+    if (userCurrent() != user) {
         loadUserData();
     }
 
