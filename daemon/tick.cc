@@ -142,14 +142,16 @@ void Monitor::userMonitor() {
             // was set back), charges nothing; nor does a sleep that began while another
             // account's policy (or nobody's) was loaded.
             if (sleepStart && sleepEnd && sleepUser == user) {
-                // A sleep that ran past midnight is charged to the new day from its midnight
-                // on, and the new day's count starts afresh: no midnight tick ran to reset it,
-                // and the earlier day's minutes and night are not today's use.
+                // Only the part of the sleep that lies in this tick's own day is today's use: a
+                // sleep that ran past midnight is charged from that midnight on, and the new
+                // day's count starts afresh (no midnight tick ran to reset it); a sleep that
+                // ended on an earlier day, say before a night at the login screen, charges
+                // nothing.
                 double start = sleepStart->unixTime();
-                const double midnight = localMidnight(sleepEnd->unixTime());
-                if (start < midnight && midnight <= sleepEnd->unixTime()) {
+                const double midnight = localMidnight(now.unixTime());
+                if (start < midnight) {
+                    if (midnight <= sleepEnd->unixTime()) umin = 0;
                     start = midnight;
-                    umin = 0;
                 }
                 const double interval = sleepEnd->unixTime() - start;
                 if (interval >= 0) {
