@@ -171,7 +171,10 @@ void Monitor::userMonitor() {
 
         amin = static_cast<uint32_t>(record->day(calendarDate().dayOfWeek()).intValue());
 
-        if (amin == 0) {
+        // An allowance lowered below the minutes used leaves no time, not a count wrapped
+        // below zero (which the tray would read as "hide", and "%m" as minus minutes).
+        timeLimited = amin != 0;
+        if (amin == 0 || umin >= amin) {
             rmin = 0;
             rminsec = 0;
         } else if (uminsec == 0) {

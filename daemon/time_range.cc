@@ -22,7 +22,10 @@ void Monitor::checkTimeRange(int32_t index) {
         // an unset range is the range of minute 0 alone.
         if (range.unset() && keeplimit == 0) continue;
         if (range.start <= now && now <= range.end) {
-            if (keeplimit == 0) rmin = range.end - now;
+            if (keeplimit == 0) {
+                rmin = range.end - now;
+                timeLimited = true;
+            }
             if (!warning && now + warntime >= range.end) {
                 makeMessage(warn);
                 showCautionNotice();
