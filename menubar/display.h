@@ -92,8 +92,8 @@ private:
     std::unique_ptr<QMenu> menu;
 };
 
-// The menu lines for the values of one poll.
-QString userLineFor(int rmin, int rsec);
+// The menu lines for the values of one poll (rmin -1, hide, is handled before).
+QString userLineFor(int rmin, int rsec, int warn);
 QString networkLineFor(int nmin);
 // The picture for the values of one poll in which the item is shown.
 QString imageFor(int rmin, int nmin, int warn);
