@@ -53,12 +53,30 @@ void Display::awakeFromNib() {
     nmin = 0;
     logtext = QStringLiteral("U: sync");
     nettext = QStringLiteral("N: sync");
+    hosted = true;
     createItem();
     setImage(kUserSync);
 
     runlooptimer.setInterval(kPollIntervalMs);
     connect(&runlooptimer, &QTimer::timeout, this, &Display::showRemain);
     runlooptimer.start();
+}
+
+void Display::trayHostAppeared() {
+    if (!runlooptimer.isActive()) {
+        awakeFromNib();
+        return;
+    }
+    hosted = true;
+    if (hasitem || rmin == -1) return;
+    createItem();
+    setImage(image);
+}
+
+void Display::trayHostGone() {
+    hosted = false;
+    si.reset();
+    hasitem = false;
 }
 
 void Display::createItem() {
@@ -108,7 +126,7 @@ void Display::applyRecord(const RemainingTimeRecord& record) {
     rsec = record.rsec;
 
     if (!hasitem) {
-        if (rmin == -1) return;
+        if (rmin == -1 || !hosted) return;
         createItem();
         setImage(kUserGG);
     } else if (rmin == -1) {

@@ -191,6 +191,43 @@ TEST_F(DisplayTest, HidesAtMinusOneAndComesBackWithANewItem) {
     EXPECT_EQ(display->networkLine(), "N: off");
 }
 
+// The tray host's coming and going decides whether there is an item; the daemon's -1 still hides
+// it while a host is there.
+TEST_F(DisplayTest, FollowsTheTrayHost) {
+    daemon.write(75, -1, 1, 30);
+    DisplayOptions options;
+    options.channel = daemon.names;
+    Display display(options);
+    EXPECT_FALSE(display.itemShown()) << "nothing before a host";
+    display.trayHostAppeared();
+    ASSERT_TRUE(display.itemShown());
+    EXPECT_EQ(display.shownImage(), kUserSync);
+    EXPECT_TRUE(display.pollTimer().isActive());
+    display.showRemain();
+    QPointer<QSystemTrayIcon> first = display.statusItem();
+
+    display.trayHostGone();
+    EXPECT_FALSE(display.itemShown());
+    EXPECT_TRUE(first.isNull()) << "the item went with its host";
+    daemon.write(20, -2, 0, 5);
+    display.showRemain();
+    EXPECT_FALSE(display.itemShown()) << "polls make no item without a host";
+
+    display.trayHostAppeared();
+    ASSERT_TRUE(display.itemShown());
+    EXPECT_EQ(display.shownImage(), kUserOG) << "the last picture, until the next poll";
+    EXPECT_EQ(pictureAt22(display.statusItem()->icon()), pictureAt22(loadStatusImage(kUserOG)));
+    display.showRemain();
+    EXPECT_EQ(display.shownImage(), kUserGR);
+    EXPECT_EQ(display.userLine(), "U: 00:20:05");
+
+    daemon.write(-1, -1, 0, 0);
+    display.showRemain();
+    display.trayHostGone();
+    display.trayHostAppeared();
+    EXPECT_FALSE(display.itemShown()) << "hidden by the daemon, hidden for the new host too";
+}
+
 TEST_F(DisplayTest, WaitsForTheDaemonsSegment) {
     TestChannel absent;
     auto display = start(absent);
