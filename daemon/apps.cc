@@ -91,13 +91,15 @@ void Monitor::checkApps() {
         // Every process that is the application ends, not just the first: a decoy of the same
         // name must not shield the real one, nor a process that ignores SIGTERM survive.
         if (used >= allowed) endProcesses(applicationProcesses(*base, user));
-        if (static_cast<uint32_t>(used) + warntime >= static_cast<uint32_t>(allowed)) {
-            armin = static_cast<uint32_t>(allowed) - static_cast<uint32_t>(used);
-            if (armin != 0) {
-                makeMessage(appwarn);
-                if (!appwarndone) showCautionNotice();
-                appwarndone = warnonce == 1;
-            }
+        // Warned only while some minutes are left and no more than the warning time: an
+        // allowance lowered below the minutes used, or a count the file holds below zero, leaves
+        // none or more than a day's worth, and neither is a warning's "%l".
+        const int64_t left = int64_t{allowed} - int64_t{used};
+        if (left >= 1 && left <= int64_t{warntime}) {
+            armin = static_cast<uint32_t>(left);
+            makeMessage(appwarn);
+            if (!appwarndone) showCautionNotice();
+            appwarndone = warnonce == 1;
         }
         if (used < allowed) countMinute(static_cast<int32_t>(i));
     }

@@ -26,13 +26,17 @@ void Monitor::showRemain() {
     }
 
     const bool shown = showremain != 0;
+    // 0 minutes and 0 seconds are also what a day without an allowance publishes; the warn word
+    // tells the used-up limit apart.
+    const bool noTimeLeft = shown && timeLimited && rmin == 0 && rminsec == 0;
     int32_t words[4] = {
         shown ? static_cast<int32_t>(rmin) : -1,
         shown ? static_cast<int32_t>(nrmin) : -1,
-        warning ? 1 : 0,
+        (warning ? kRecordWarned : 0) | (noTimeLeft ? kRecordNoTimeLeft : 0),
         shown ? static_cast<int32_t>(rminsec) : -1,
     };
-    if (hideremain == 1 && rmin == 0) {
+    // Hidden only on a day without a limit: the last minute of a limit, and its end, are shown.
+    if (hideremain == 1 && !timeLimited) {
         words[0] = -1;
     }
 

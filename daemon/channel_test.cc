@@ -18,30 +18,37 @@ protected:
 
 TEST_F(ChannelTest, ShowremainAndHideremainDecideWhatIsWritten) {
     struct Case {
-        uint32_t showremain, hideremain, rmin;
-        bool warning;
+        uint32_t showremain, hideremain, rmin, rminsec;
+        bool timeLimited, warning;
         Words expected;
     };
     const Case cases[] = {
-        {0, 0, 12, false, {-1, -1, 0, -1}},
-        {0, 1, 0, true, {-1, -1, 1, -1}},
-        {1, 1, 0, false, {-1, -2, 0, 30}},
-        {1, 1, 12, false, {12, -2, 0, 30}},
-        {1, 2, 0, true, {0, -2, 1, 30}},
-        {7, 0, 12, false, {12, -2, 0, 30}},
+        {0, 0, 12, 30, true, false, {-1, -1, 0, -1}},
+        {0, 1, 0, 30, false, true, {-1, -1, 1, -1}},
+        {1, 1, 0, 30, false, false, {-1, -2, 0, 30}},  // no allowance today: hidden
+        {1, 1, 12, 30, true, false, {12, -2, 0, 30}},
+        {1, 1, 0, 30, true, false, {0, -2, 0, 30}},    // the last minute is shown
+        {1, 1, 0, 0, true, true, {0, -2, 3, 0}},       // no time left: marked, shown
+        {1, 0, 0, 0, true, false, {0, -2, 2, 0}},
+        {0, 0, 0, 0, true, true, {-1, -1, 1, -1}},     // nothing shown, nothing marked
+        {1, 2, 0, 30, false, true, {0, -2, 1, 30}},
+        {7, 0, 12, 30, true, false, {12, -2, 0, 30}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "showremain " << c.showremain << " hideremain "
-                                        << c.hideremain << " rmin " << c.rmin);
+                                        << c.hideremain << " rmin " << c.rmin << ":"
+                                        << c.rminsec << " limited " << c.timeLimited);
         monitor->showremain = c.showremain;
         monitor->hideremain = c.hideremain;
         monitor->rmin = c.rmin;
+        monitor->rminsec = c.rminsec;
+        monitor->timeLimited = c.timeLimited;
         monitor->warning = c.warning;
         monitor->showRemain();
         EXPECT_EQ(sys.channel->words, c.expected);
     }
     EXPECT_EQ(sys.channel->unlockedWrites, 0);
-    EXPECT_EQ(sys.channel->unlocks, 6);
+    EXPECT_EQ(sys.channel->unlocks, 10);
     EXPECT_FALSE(sys.channel->locked);
 }
 

@@ -41,6 +41,12 @@ inline constexpr double kLogoutKillDelay = 10.0;
 inline constexpr double kApplicationKillDelay = 5.0;
 // Size of the remaining-time segment.
 inline constexpr size_t kChannelSize = 1024;
+// The remaining-time record's `warn` word: 1 once the user has been warned; 2 added while no time
+// is left (an allowance or a time range used up), when `rmin` and `rsec` are 0. The 2 tells that
+// state apart from the 0 and 0 of a day without an allowance ("no limit"); readers that only test
+// the word for non-zero show it as warned, and numeric ones as 00:00:00.
+inline constexpr int32_t kRecordWarned = 1;
+inline constexpr int32_t kRecordNoTimeLeft = 2;
 // Largest policy or settings file the daemon reads.
 inline constexpr size_t kMaxFileBytes = 1 << 20;
 
@@ -149,7 +155,8 @@ public:
     // Power events: record sleep and wake for the tick to charge.
     void sleepNotification(PowerEvent event);
 
-    // Publishes rmin, nmin, warn, rsec on the remaining-time channel.
+    // Publishes rmin, nmin, warn, rsec on the remaining-time channel: `warn` as above; `rmin`
+    // -1 (hide) when "hideremain" is 1 and no limit counts down today (`timeLimited` false).
     void showRemain();
 
     // Appends "<24-char local ctime> <message>\n" to the log file; failures are silent.
@@ -212,8 +219,12 @@ public:
     uint32_t amin = 0;
     uint32_t umin = 0;
     uint32_t uminsec = 0;
+    // Minutes and seconds left, never below 0.
     uint32_t rmin = 0;
     uint32_t rminsec = 0;
+    // Whether rmin counts down a limit this tick: today's allowance, or a time range that stands
+    // in for it. When false, rmin 0 means no limit rather than no time left.
+    bool timeLimited = false;
     uint32_t nrmin = 0;
     uint32_t armin = 0;
     uint32_t auminsec = 0;

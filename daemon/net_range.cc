@@ -29,6 +29,9 @@ std::string shellWord(const std::string& name) {
 // Every IPv4 record of an interface that is up and not a loopback is logged; the last one in the
 // kernel's order is the interface the network ranges switch.
 void Monitor::getInterface() {
+    // The interface switched off no longer shows as up: choosing afresh now would leave it down
+    // for good while another took its place. It stays the controlled one until it is on again.
+    if (!ifStatus && interface) return;
     const auto list = system.interfaces();
     if (!list) return;
     for (const InterfaceEntry& entry : *list) {
@@ -41,13 +44,17 @@ void Monitor::getInterface() {
     }
 }
 
-// With no interface ever found there is nothing to switch, so no command runs.
+// With no interface ever found there is nothing to switch, so no command runs. `ifStatus`
+// follows the last switch asked for, so that the interface brought up by a first tick counts as
+// on again, and the next reload may choose afresh.
 void Monitor::interfaceUp() {
+    ifStatus = true;
     if (!interface) return;
     system.runShell("ifconfig " + shellWord(*interface) + " up");
 }
 
 void Monitor::interfaceDown() {
+    ifStatus = false;
     if (!interface) return;
     system.runShell("ifconfig " + shellWord(*interface) + " down");
 }
@@ -71,10 +78,7 @@ void Monitor::checkNetRange(int32_t index) {
         if (range.start <= now && now <= range.end) {
             nrmin = range.end - now;
             if (nrmin != 0) {
-                if (!ifStatus) {
-                    ifStatus = true;
-                    interfaceUp();
-                }
+                if (!ifStatus) interfaceUp();
                 return;
             }
             outside = true;
@@ -85,14 +89,10 @@ void Monitor::checkNetRange(int32_t index) {
         outside = true;
     }
     if (!outside) {
-        if (!ifStatus) {
-            ifStatus = true;
-            interfaceUp();
-        }
+        if (!ifStatus) interfaceUp();
         return;
     }
     nrmin = static_cast<uint32_t>(-2);
-    ifStatus = false;
     interfaceDown();
 }
 

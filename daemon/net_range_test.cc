@@ -1,6 +1,7 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <ostream>
 #include <string>
@@ -239,6 +240,75 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TickCase{"off", 0, {"ifconfig eth0 up"}, -1},
         TickCase{"on", 1, {"ifconfig eth0 up", "ifconfig eth0 down", "ifconfig eth0 down"}, -2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ReloadCase {
+    const char* name;
+    std::function<void(FakeSystem&, Monitor&)> reload;
+};
+
+void PrintTo(const ReloadCase& c, std::ostream* os) { *os << c.name; }
+
+class NetRangeAcrossAReload : public NetRangeTest,
+                              public ::testing::WithParamInterface<ReloadCase> {};
+
+// Two interfaces; the daemon switches the last one off outside the range. A reload looks for the
+// interface again, and the one switched off no longer shows as up: it must stay the one the
+// daemon controls, or it stays down for good while another is switched in its place.
+TEST_P(NetRangeAcrossAReload, KeepsTheInterfaceItSwitchedOff) {
+    const ReloadCase& c = GetParam();
+    auto limit = limitRecord(600, 0, sunday(9, 0));
+    limit->setNetRanges(1);
+    plantPolicy(listOf({limit, rangeRecord(960), rangeRecord(1080)}));
+    plantRunningSettings({{"netmon", Value::integer(1)}});
+    sys.interfaceList = std::vector<InterfaceEntry>{{"eth0", AF_INET, "10.0.0.5", true},
+                                                    {"eth1", AF_INET, "10.0.1.5", true}};
+    // ifconfig as the kernel sees it: the flag of the named interface follows the command.
+    sys.onShell = [this](const std::string& command) {
+        for (InterfaceEntry& entry : *sys.interfaceList) {
+            if (command == "ifconfig " + entry.name + " up") entry.up = true;
+            if (command == "ifconfig " + entry.name + " down") entry.up = false;
+        }
+        return 0;
+    };
+    const auto up = [this](size_t i) { return (*sys.interfaceList)[i].up; };
+    sys.setTime(sunday(15, 0));
+    sys.login("kid");
+    Monitor& m = start();
+    tick();
+    ASSERT_FALSE(up(1));
+
+    sys.commands.clear();
+    c.reload(sys, m);
+    tick();
+    tick();
+    EXPECT_EQ(m.interface, "eth1");
+    EXPECT_TRUE(up(0));
+    EXPECT_FALSE(up(1));
+    EXPECT_EQ(sys.commands, (std::vector<std::string>{"ifconfig eth1 up", "ifconfig eth1 down",
+                                                      "ifconfig eth1 down"}));
+
+    sys.setTime(sunday(16, 0));
+    tick();
+    EXPECT_TRUE(up(0));
+    EXPECT_TRUE(up(1)) << "back inside the range the interface switched off is on again";
+    EXPECT_EQ(sys.channel->words[1], 120);
+
+    // Once it is on again, a reload may choose afresh.
+    c.reload(sys, m);
+    tick();
+    EXPECT_EQ(m.interface, "eth1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reloads, NetRangeAcrossAReload,
+    ::testing::Values(ReloadCase{"sighup", [](FakeSystem&, Monitor& m) { m.loadUserData(); }},
+                      ReloadCase{"newLogin",
+                                 [](FakeSystem& s, Monitor& m) {
+                                     s.logout();
+                                     m.userMonitor();
+                                     s.login("kid");
+                                 }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -101,8 +101,9 @@ void Monitor::userMonitor() {
 }
 
 void Monitor::countRecords(const CalendarDate& now) {
-    const std::optional<std::string> console = userCurrent();
-    if (!user || !console || *user != *console) {
+    // Nobody at the console before and nobody now is no change: there is no policy to load,
+    // and reloading would log its line every tick for as long as the login screen shows.
+    if (userCurrent() != user) {
         loadUserData();
     }
 
@@ -189,14 +190,16 @@ void Monitor::countRecords(const CalendarDate& now) {
             // was set back), charges nothing; nor does a sleep that began while another
             // account's policy (or nobody's) was loaded.
             if (sleepStart && sleepEnd && sleepUser == user) {
-                // A sleep that ran past midnight is charged to the new day from its midnight
-                // on, and the new day's count starts afresh: no midnight tick ran to reset it,
-                // and the earlier day's minutes and night are not today's use.
+                // Only the part of the sleep that lies in this tick's own day is today's use: a
+                // sleep that ran past midnight is charged from that midnight on, and the new
+                // day's count starts afresh (no midnight tick ran to reset it); a sleep that
+                // ended on an earlier day, say before a night at the login screen, charges
+                // nothing.
                 double start = sleepStart->unixTime();
-                const double midnight = localMidnight(sleepEnd->unixTime());
-                if (start < midnight && midnight <= sleepEnd->unixTime()) {
+                const double midnight = localMidnight(now.unixTime());
+                if (start < midnight) {
+                    if (midnight <= sleepEnd->unixTime()) umin = 0;
                     start = midnight;
-                    umin = 0;
                 }
                 const double interval = sleepEnd->unixTime() - start;
                 if (interval >= 0) {
@@ -216,7 +219,10 @@ void Monitor::countRecords(const CalendarDate& now) {
 
         amin = static_cast<uint32_t>(record->day(calendarDate().dayOfWeek()).intValue());
 
-        if (amin == 0) {
+        // An allowance lowered below the minutes used leaves no time, not a count wrapped
+        // below zero (which the tray would read as "hide", and "%m" as minus minutes).
+        timeLimited = amin != 0;
+        if (amin == 0 || umin >= amin) {
             rmin = 0;
             rminsec = 0;
         } else if (uminsec == 0) {

@@ -2,7 +2,7 @@
 #include <functional>
 #include <limits>
 
-#include "daemon/monitor_fixture.h"
+#include "daemon/monitors_fixture.h"
 #include "daemon/startup.h"
 
 namespace hv::test {
@@ -86,6 +86,44 @@ TEST_F(TickTest, LogoutRepeatsEveryTickWhileTheAllowanceIsUsedUp) {
     EXPECT_EQ(sys.commands, (std::vector<std::string>{kill, kill, kill}));
     EXPECT_EQ(countLog("warning - allowed 30 min - used today 30 min"), 0u)
         << "no warning follows a logout";
+}
+
+// The tray tells "no time left" (the warn word's 2, with 0 minutes and 0 seconds) from the zeros
+// of a day without an allowance, which "hideremain" hides; the time left never reads below 0.
+TEST_F(TickTest, PublishesNoTimeLeftApartFromNoLimitAndNeverBelowZero) {
+    struct Case {
+        const char* name;
+        int32_t allowed, used;
+        bool rangeEndsNow;  // a time range 08:00-10:00 (it is 10:00) instead of the allowance
+        int ticks;          // after the first
+        Words expected;
+        const char* notice;  // the last notice shown
+    };
+    const Case cases[] = {
+        {"the allowance's last seconds", 10, 9, false, 7, {0, -1, 1, 30}, "1 minutes left"},
+        {"the logout tick", 10, 9, false, 13, {0, -1, 3, 0}, "0 left, kid"},
+        {"the allowance lowered below the minutes used", 10, 12, false, 0, {0, -1, 2, 0},
+         "0 left, kid"},
+        {"no allowance today", 0, 3, false, 3, {-1, -1, 0, 0}, ""},
+        {"a time range's last minute on a day without an allowance", 0, 3, true, 0,
+         {0, -1, 3, 0}, "0 minutes left"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sys = FakeSystem();
+        monitor.reset();
+        sys.setTime(utc(kYear, kMonth, kDay, 10, 0));
+        sys.logindReachable = false;
+        plantRunningSettings({{"hideremain", Value::integer(1)}, {"logoutmsg", "%m left, %u"}});
+        auto limit = limitRecord(c.allowed, c.used, sys.now() - 3600);
+        limit->setRanges(c.rangeEndsNow ? 1 : 0);
+        plantPolicy(listOf({limit, rangeRecord(480), rangeRecord(600)}));
+        sys.login("kid");
+        start();
+        for (int i = 0; i <= c.ticks; ++i) tick();
+        EXPECT_EQ(published(), c.expected);
+        EXPECT_EQ(sys.notices.empty() ? "" : sys.notices.back().message, c.notice);
+    }
 }
 
 TEST_F(TickTest, NoAllowanceMeansNoWarningNoLogoutButMinutesStillCount) {
@@ -388,14 +426,28 @@ TEST_F(TickTest, TheDayIsResetOncePerDate) {
     }
 }
 
-TEST_F(TickTest, NobodyAtTheConsoleReloadsEveryTickAndPublishesNothing) {
+// The login screen may show all night: its ticks load nothing and log nothing, and the load line
+// comes again only when the console user changes.
+TEST_F(TickTest, NobodyAtTheConsoleLoadsOnceAndPublishesNothing) {
     plantRunningSettings();
+    plantPolicy(listOf({limitRecord(90, 10, sys.now())}));
     start();
-    tick();
-    tick();
-    EXPECT_EQ(countLog("data loaded for (null)"), 3u);
+    for (int i = 0; i < 100; ++i) tick();
+    EXPECT_EQ(countLog("data loaded for (null)"), 1u);
     EXPECT_TRUE(sys.channel->writes.empty());
     EXPECT_EQ(monitor->user, std::nullopt);
+
+    sys.login("kid");
+    tick();
+    sys.logout();
+    tick();
+    tick();
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{"initialization complete", "preferences loaded",
+                                        "data loaded for (null)",
+                                        "data loaded for kid",
+                                        "new user : kid - warn : 5 - allowed : 90 min - used 10 min",
+                                        "data loaded for (null)"}));
 }
 
 TEST_F(TickTest, MonitoringOffDoesNothingAtAll) {

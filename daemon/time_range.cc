@@ -20,7 +20,10 @@ void Monitor::checkTimeRange(int32_t index) {
         const DayRange range = list[i];
         if (!range.counts(keeplimit != 0)) continue;
         if (range.holds(now)) {
-            if (keeplimit == 0) rmin = range.end - now;
+            if (keeplimit == 0) {
+                rmin = range.end - now;
+                timeLimited = true;
+            }
             if (!warning && now + warntime >= range.end) {
                 makeMessage(warn);
                 showCautionNotice();

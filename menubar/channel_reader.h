@@ -12,11 +12,20 @@
 namespace hv::menu {
 
 // The 16-byte record at the start of the segment, host byte order, in this field order.
+//
+// "No time left" (an allowance or a time range used up) is rmin 0, rsec 0 with kNoTimeLeft set
+// in `warn`; rmin 0 without it is a day without a limit (with rsec 1 to 59: the last minute of
+// one). Readers that predate the marker see it as "warned" beside the zeros, and never as a
+// negative count. The daemon writes no time below 0, and the display clamps what an older
+// daemon wrote below 0 (other than the sentinels) to 0.
 struct RemainingTimeRecord {
-    std::int32_t rmin = 0;  // minutes left today; 0 no limit; -1 hide the display
+    static constexpr std::int32_t kWarned = 1;
+    static constexpr std::int32_t kNoTimeLeft = 2;
+
+    std::int32_t rmin = 0;  // minutes left today; 0 no limit (see above); -1 hide the display
     std::int32_t nmin = 0;  // network minutes left; -1 no network limit; -2 network off
-    std::int32_t warn = 0;  // non-zero once the user has been warned
-    std::int32_t rsec = 0;  // seconds beside rmin
+    std::int32_t warn = 0;  // kWarned once the user has been warned, plus kNoTimeLeft
+    std::int32_t rsec = 0;  // seconds beside rmin, 0 to 59
 };
 
 struct ChannelNames {

@@ -6,23 +6,28 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <algorithm>
 #include <utility>
 
 #include "menubar/status_images.h"
 
 namespace hv::menu {
 
-QString userLineFor(int rmin, int rsec) {
-    // The daemon writes rmin 0 both for a day without a limit (seconds 0) and for the last minute
-    // of an allowance (the seconds left in rsec); only the first is "no limit".
-    if (rmin == 0 && (rsec <= 0 || rsec > 59)) return QStringLiteral("U: no limit");
-    return QString::asprintf("U: %02d:%02d:%02d", rmin / 60, rmin % 60, rsec);
+QString userLineFor(int rmin, int rsec, int warn) {
+    // rmin 0 is a day without a limit (seconds 0), the last minute of one (the seconds left in
+    // rsec), or, marked in the warn word, no time left at all.
+    const bool noTimeLeft = (warn & RemainingTimeRecord::kNoTimeLeft) != 0;
+    if (rmin == 0 && !noTimeLeft && (rsec <= 0 || rsec > 59)) return QStringLiteral("U: no limit");
+    // A count below 0 (an older daemon's wrapped one) is no time left.
+    if (rmin < 0 || noTimeLeft) return QStringLiteral("U: 00:00:00");
+    return QString::asprintf("U: %02d:%02d:%02d", rmin / 60, rmin % 60, std::clamp(rsec, 0, 59));
 }
 
 QString networkLineFor(int nmin) {
     if (nmin == -1) return QStringLiteral("N: no limit");
     if (nmin == -2) return QStringLiteral("N: off");
-    return QString::asprintf("N: %02d:%02d:00", nmin / 60, nmin % 60);
+    const int left = std::max(nmin, 0);
+    return QString::asprintf("N: %02d:%02d:00", left / 60, left % 60);
 }
 
 QString imageFor(int rmin, int nmin, int warn) {
@@ -48,12 +53,30 @@ void Display::awakeFromNib() {
     nmin = 0;
     logtext = QStringLiteral("U: sync");
     nettext = QStringLiteral("N: sync");
+    hosted = true;
     createItem();
     setImage(kUserSync);
 
     runlooptimer.setInterval(kPollIntervalMs);
     connect(&runlooptimer, &QTimer::timeout, this, &Display::showRemain);
     runlooptimer.start();
+}
+
+void Display::trayHostAppeared() {
+    if (!runlooptimer.isActive()) {
+        awakeFromNib();
+        return;
+    }
+    hosted = true;
+    if (hasitem || rmin == -1) return;
+    createItem();
+    setImage(image);
+}
+
+void Display::trayHostGone() {
+    hosted = false;
+    si.reset();
+    hasitem = false;
 }
 
 void Display::createItem() {
@@ -103,7 +126,7 @@ void Display::applyRecord(const RemainingTimeRecord& record) {
     rsec = record.rsec;
 
     if (!hasitem) {
-        if (rmin == -1) return;
+        if (rmin == -1 || !hosted) return;
         createItem();
         setImage(kUserGG);
     } else if (rmin == -1) {
@@ -113,7 +136,7 @@ void Display::applyRecord(const RemainingTimeRecord& record) {
         return;
     }
 
-    logtext = userLineFor(rmin, rsec);
+    logtext = userLineFor(rmin, rsec, warn);
     nettext = networkLineFor(nmin);
     setImage(imageFor(rmin, nmin, warn));
 }

@@ -58,6 +58,13 @@ public:
     const QTimer& pollTimer() const { return runlooptimer; }
 
 public slots:
+    // A tray host came: the first time this is awakeFromNib(); after trayHostGone() the item is
+    // made anew (a new host knows nothing of the old item) with the last poll's picture, unless
+    // the daemon asks for it hidden.
+    void trayHostAppeared();
+    // The tray host went away and took the item with it: the item is dropped, and polls go on
+    // without making one until a host appears again.
+    void trayHostGone();
     // One poll: read the record, show or hide the item, set texts and picture.
     void showRemain();
     // Builds a new menu from the texts of the last poll and pops it up by the item.
@@ -81,6 +88,7 @@ private:
     int nmin = 0;
     int warn = 0;
     bool hasitem = false;
+    bool hosted = false;
     QIcon ugg;
     QIcon ugr;
     QIcon uog;
@@ -92,8 +100,8 @@ private:
     std::unique_ptr<QMenu> menu;
 };
 
-// The menu lines for the values of one poll.
-QString userLineFor(int rmin, int rsec);
+// The menu lines for the values of one poll (rmin -1, hide, is handled before).
+QString userLineFor(int rmin, int rsec, int warn);
 QString networkLineFor(int nmin);
 // The picture for the values of one poll in which the item is shown.
 QString imageFor(int rmin, int nmin, int warn);

@@ -80,17 +80,24 @@ TEST_F(DisplayTest, UserLine) {
     struct Case {
         int rmin;
         int rsec;
+        int warn;
         const char* line;
     };
     const Case cases[] = {
-        {0, 0, "U: no limit"},   {0, 30, "U: 00:00:30"},  {0, 59, "U: 00:00:59"},
-        {0, 1, "U: 00:00:01"},   {0, -1, "U: no limit"},  {0, 60, "U: no limit"},
-        {75, 30, "U: 01:15:30"}, {6000, 0, "U: 100:00:00"}, {1, 5, "U: 00:01:05"},
-        {59, 59, "U: 00:59:59"}, {60, 0, "U: 01:00:00"},
+        {0, 0, 0, "U: no limit"},     {0, 30, 0, "U: 00:00:30"},    {0, 59, 0, "U: 00:00:59"},
+        {0, 1, 0, "U: 00:00:01"},     {0, -1, 0, "U: no limit"},    {0, 60, 0, "U: no limit"},
+        {75, 30, 0, "U: 01:15:30"},   {6000, 0, 0, "U: 100:00:00"}, {1, 5, 0, "U: 00:01:05"},
+        {59, 59, 0, "U: 00:59:59"},   {60, 0, 0, "U: 01:00:00"},
+        // No time left: the warn word's 2 beside 0 minutes and 0 seconds.
+        {0, 0, 2, "U: 00:00:00"},     {0, 0, 3, "U: 00:00:00"},     {0, 0, 1, "U: no limit"},
+        // Never below 0, nor seconds outside a minute.
+        {-5, 0, 0, "U: 00:00:00"},    {-300, 30, 1, "U: 00:00:00"}, {5, 75, 0, "U: 00:05:59"},
+        {5, -1, 0, "U: 00:05:00"},
     };
     for (const Case& c : cases) {
-        auto display = pollWith(c.rmin, -1, 0, c.rsec);
-        EXPECT_EQ(display->userLine(), c.line) << "rmin " << c.rmin << " rsec " << c.rsec;
+        auto display = pollWith(c.rmin, -1, c.warn, c.rsec);
+        EXPECT_EQ(display->userLine().toStdString(), c.line)
+            << "rmin " << c.rmin << " rsec " << c.rsec << " warn " << c.warn;
     }
 }
 
@@ -100,12 +107,12 @@ TEST_F(DisplayTest, NetworkLine) {
         const char* line;
     };
     const Case cases[] = {
-        {90, "N: 01:30:00"}, {0, "N: 00:00:00"},  {-1, "N: no limit"},
-        {-2, "N: off"},      {59, "N: 00:59:00"}, {6000, "N: 100:00:00"},
+        {90, "N: 01:30:00"}, {0, "N: 00:00:00"},  {-1, "N: no limit"},   {-2, "N: off"},
+        {59, "N: 00:59:00"}, {6000, "N: 100:00:00"}, {-7, "N: 00:00:00"},
     };
     for (const Case& c : cases) {
         auto display = pollWith(30, c.nmin, 0, 0);
-        EXPECT_EQ(display->networkLine(), c.line) << "nmin " << c.nmin;
+        EXPECT_EQ(display->networkLine().toStdString(), c.line) << "nmin " << c.nmin;
     }
 }
 
@@ -129,7 +136,7 @@ TEST_F(DisplayTest, PicturePerState) {
         {0, 10, 30, kUserGG},  {0, 10, -1, kUserGG}, {0, 10, -2, kUserGR}, {0, 0, -2, kUserGR},
         {0, -5, -2, kUserGG},  {1, 10, -1, kUserOG}, {1, 10, 30, kUserOG}, {1, 0, 0, kUserOG},
         {1, 10, -2, kUserOR},  {1, -5, -2, kUserOR}, {1, 10, -3, kUserGG}, {7, 10, -2, kUserOR},
-        {0, 10, -3, kUserGG},
+        {0, 10, -3, kUserGG},  {2, 0, -1, kUserOG},  {3, 0, -2, kUserOR},
     };
     for (const Case& c : cases) {
         auto display = pollWith(c.rmin, c.nmin, c.warn, 0);
@@ -182,6 +189,43 @@ TEST_F(DisplayTest, HidesAtMinusOneAndComesBackWithANewItem) {
     EXPECT_EQ(pictureAt22(display->statusItem()->icon()), pictureAt22(loadStatusImage(kUserOR)));
     EXPECT_EQ(display->userLine(), "U: 00:20:05");
     EXPECT_EQ(display->networkLine(), "N: off");
+}
+
+// The tray host's coming and going decides whether there is an item; the daemon's -1 still hides
+// it while a host is there.
+TEST_F(DisplayTest, FollowsTheTrayHost) {
+    daemon.write(75, -1, 1, 30);
+    DisplayOptions options;
+    options.channel = daemon.names;
+    Display display(options);
+    EXPECT_FALSE(display.itemShown()) << "nothing before a host";
+    display.trayHostAppeared();
+    ASSERT_TRUE(display.itemShown());
+    EXPECT_EQ(display.shownImage(), kUserSync);
+    EXPECT_TRUE(display.pollTimer().isActive());
+    display.showRemain();
+    QPointer<QSystemTrayIcon> first = display.statusItem();
+
+    display.trayHostGone();
+    EXPECT_FALSE(display.itemShown());
+    EXPECT_TRUE(first.isNull()) << "the item went with its host";
+    daemon.write(20, -2, 0, 5);
+    display.showRemain();
+    EXPECT_FALSE(display.itemShown()) << "polls make no item without a host";
+
+    display.trayHostAppeared();
+    ASSERT_TRUE(display.itemShown());
+    EXPECT_EQ(display.shownImage(), kUserOG) << "the last picture, until the next poll";
+    EXPECT_EQ(pictureAt22(display.statusItem()->icon()), pictureAt22(loadStatusImage(kUserOG)));
+    display.showRemain();
+    EXPECT_EQ(display.shownImage(), kUserGR);
+    EXPECT_EQ(display.userLine(), "U: 00:20:05");
+
+    daemon.write(-1, -1, 0, 0);
+    display.showRemain();
+    display.trayHostGone();
+    display.trayHostAppeared();
+    EXPECT_FALSE(display.itemShown()) << "hidden by the daemon, hidden for the new host too";
 }
 
 TEST_F(DisplayTest, WaitsForTheDaemonsSegment) {

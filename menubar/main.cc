@@ -2,7 +2,6 @@
 // autostart; takes no options.
 
 #include <QApplication>
-#include <QtGlobal>
 
 #include "menubar/display.h"
 #include "menubar/tray_wait.h"
@@ -14,12 +13,13 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     hv::menu::Display display;
-    hv::menu::TrayWait trayWait;
-    QObject::connect(&trayWait, &hv::menu::TrayWait::ready, &display, &hv::menu::Display::awakeFromNib);
-    QObject::connect(&trayWait, &hv::menu::TrayWait::timedOut, [] {
-        qWarning("HoravelMenu: no system tray appeared within 60 seconds");
-        QCoreApplication::exit(1);
-    });
+    // The panel may come up long after the session starts, or restart during it: the item is
+    // shown whenever a tray host is there, for the whole session.
+    hv::menu::TrayWaitOptions options;
+    options.watchSessionBus = true;
+    hv::menu::TrayWait trayWait(options);
+    QObject::connect(&trayWait, &hv::menu::TrayWait::appeared, &display, &hv::menu::Display::trayHostAppeared);
+    QObject::connect(&trayWait, &hv::menu::TrayWait::vanished, &display, &hv::menu::Display::trayHostGone);
     trayWait.start();
     return QApplication::exec();
 }

@@ -1,20 +1,25 @@
 #pragma once
 
-// Waits, within a bound, for a tray host (a panel that shows tray items). Qt decides once per
-// tray item whether a tray exists, and a program started with the session often comes up before
-// the panel, so the item must not be made before the host is there.
+// Follows, for the life of the session, whether a tray host (a panel that shows tray items) is
+// there. A program started with the session often comes up before the panel, and a panel may
+// restart; the tray item must be made only while a host is there, and made again for a new one.
 
 #include <QObject>
+#include <QTimer>
 
 #include <functional>
 
 namespace hv::menu {
 
 struct TrayWaitOptions {
-    // Empty means QSystemTrayIcon::isSystemTrayAvailable.
+    // Whether a host is there now. Empty means trayHostPresent() (tray_host.h).
     std::function<bool()> available;
-    int intervalMs = 1000;
-    int maxChecks = 60;
+    // Between two checks. Hosts announced on the session bus are also checked the moment they
+    // come or go, so this slow check mostly serves XEmbed trays, which announce nothing there.
+    int intervalMs = 5000;
+    // Check at once whenever the StatusNotifierItem watcher comes or goes on the session bus, or
+    // a host registers with it (a D-Bus signal watch, no polling).
+    bool watchSessionBus = false;
 };
 
 class TrayWait : public QObject {
@@ -23,19 +28,27 @@ class TrayWait : public QObject {
 public:
     explicit TrayWait(TrayWaitOptions options = {}, QObject* parent = nullptr);
 
-    // Checks from the event loop: at once, then every interval. Emits ready() or timedOut()
-    // exactly once, after at most maxChecks checks.
+    // Starts checking from the event loop: at once, then every interval, until destroyed. Never
+    // gives up.
     void start();
 
-signals:
-    void ready();
-    void timedOut();
+    bool hostPresent() const { return present; }
 
-private:
+signals:
+    // A host came (the first one, or one after a vanished()).
+    void appeared();
+    // The host that appeared has gone.
+    void vanished();
+
+private slots:
     void check();
 
+private:
+    void watchSessionBus();
+
     TrayWaitOptions options;
-    int checks = 0;
+    QTimer poll;
+    bool present = false;
 };
 
 }  // namespace hv::menu

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "daemon/monitor.h"
 #include "foundation/property_list.h"
 #include "installtool/install.h"
 #include "platform/linux/files.h"
@@ -71,10 +72,11 @@ std::string describeChannel(const std::array<int32_t, 4>& w) {
     const int32_t rmin = w[0], nmin = w[1], warn = w[2], rsec = w[3];
     std::string time;
     if (rmin < 0) time = "not shown";
+    else if ((warn & kRecordNoTimeLeft) != 0) time = "none (used up)";
     else if (rmin == 0 && rsec <= 0) time = "no limit today";
     else time = std::to_string(rmin) + " min" + (rsec > 0 ? " " + std::to_string(rsec) + " s" : "");
     std::string net = nmin == -1 ? "no network limit" : nmin == -2 ? "network off" : std::to_string(nmin) + " min of network time";
-    return "time left " + time + "; " + net + "; warned " + (warn == 1 ? "yes" : "no") + " (rmin " +
+    return "time left " + time + "; " + net + "; warned " + ((warn & kRecordWarned) != 0 ? "yes" : "no") + " (rmin " +
            std::to_string(rmin) + ", nmin " + std::to_string(nmin) + ", warn " + std::to_string(warn) +
            ", rsec " + std::to_string(rsec) + ")";
 }

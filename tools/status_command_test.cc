@@ -103,6 +103,8 @@ TEST_F(StatusCommandTest, ChannelWordsAreDescribedAsTheDisplayShowsThem) {
         {{0, 12, 1, 0}, "time left no limit today; 12 min of network time; warned yes"},
         {{0, -2, 0, 15}, "time left 0 min 15 s; network off"},
         {{-1, -1, 0, -1}, "time left not shown"},
+        {{0, -1, 3, 0}, "time left none (used up); no network limit; warned yes"},
+        {{0, -1, 2, 0}, "time left none (used up); no network limit; warned no"},
     };
     for (const Case& c : cases) {
         EXPECT_NE(describeChannel(c.words).find(c.says), std::string::npos) << describeChannel(c.words);

@@ -27,7 +27,7 @@ import unit_sandbox
 PYTHON = "/usr/bin/python3"  # the system interpreter, which has python3-dbus and python3-gi
 WORK = "/run/e2e"
 HERE = os.path.dirname(os.path.abspath(__file__))
-HELPERS = ("fake_service.py", "fake_logind.py", "fake_notifications.py", "unit_sandbox.py")
+HELPERS = ("fake_service.py", "fake_logind.py", "fake_notifications.py", "fake_tray_host.py", "unit_sandbox.py")
 # The daemon's unit: every scenario runs the daemon under its settings (unit_sandbox.py).
 UNIT = os.path.join(HERE, "..", "..", "packaging", "horaveld.service.in")
 PROGRAMS = ("horaveld", "horavelset", "horavelctl")
@@ -522,6 +522,38 @@ class Sandbox:
 
     def logind_records(self):
         return read_jsonl(f"{WORK}/logind.jsonl")
+
+    def start_tray_host(self, user=KID):
+        """A StatusNotifierItem tray host (fake_tray_host.py) on user's session bus; returns its process."""
+        ready = f"{user.runtime_dir}/tray-host.ready"
+        if os.path.exists(ready):
+            os.remove(ready)
+        record = f"{WORK}/tray-{user.name}.jsonl"
+        with open(record, "a", encoding="utf-8"):
+            pass
+        os.chown(record, user.uid, user.gid)
+        host = self.spawn([PYTHON, f"{WORK}/fake_tray_host.py", "--address", user.bus_address,
+                           "--record", record, "--ready", ready], user=user)
+        wait_until(lambda: os.path.exists(ready), 15, f"the tray host of {user.name}")
+        return host
+
+    def tray_items(self, user=KID):
+        """Every registration of a tray item with user's tray hosts, in order."""
+        return [r for r in read_jsonl(f"{WORK}/tray-{user.name}.jsonl") if r["call"] == "RegisterStatusNotifierItem"]
+
+    @staticmethod
+    def tray_tooltip(item, user=KID):
+        """The text a panel shows on hovering over the tray item (its ToolTip's title and text), or None
+        when the item cannot be asked."""
+        import dbus.bus  # pylint: disable=import-outside-toplevel
+        try:
+            bus = dbus.bus.BusConnection(user.bus_address)
+            tooltip = bus.get_object(item["service"], item["path"]).Get(
+                "org.kde.StatusNotifierItem", "ToolTip", dbus_interface=dbus.PROPERTIES_IFACE, timeout=5)
+            bus.close()
+        except dbus.DBusException:
+            return None
+        return "\n".join(str(part) for part in (tooltip[2], tooltip[3]) if str(part))
 
     def emit_prepare_for_sleep(self, start):
         run(["dbus-send", "--system", "--print-reply", "--dest=org.freedesktop.login1", "/org/freedesktop/login1",

@@ -15,15 +15,15 @@ SETTINGS = {"status": 1, "warntime": 1, "showremain": 1,
 
 def tray_text(record):
     """The time left in the tray's "U: hh:mm:ss" form. The record holds 0 minutes and 0 seconds both on a
-    day without an allowance and once the allowance is used up; after a warning it can only be the latter."""
+    day without an allowance and once the allowance is used up; the warn word's 2 marks the latter."""
     if record.rmin == -1:
         return "(icon hidden)"
-    if record.rmin == 0 and record.rsec <= 0 and not record.warn:
+    if record.rmin == 0 and record.rsec <= 0 and not record.warn & 2:
         used = "U: no limit"
     else:
         used = f"U: {record.rmin // 60:02d}:{record.rmin % 60:02d}:{max(record.rsec, 0):02d}"
     network = {-1: "N: no limit", -2: "N: off"}.get(record.nmin, f"N: {record.nmin // 60:02d}:{record.nmin % 60:02d}:00")
-    return f"{used}   {network}" + ("   (warned)" if record.warn else "")
+    return f"{used}   {network}" + ("   (warned)" if record.warn & 1 else "")
 
 
 class Narrator:
