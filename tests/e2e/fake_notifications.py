@@ -5,14 +5,12 @@ It records every Notify (summary, body, urgency hint, timeout, and the uid of th
 CloseNotification to a JSON-lines file, so scenarios can assert on the notices the child would see.
 """
 
-import argparse
 import itertools
 
 import dbus
-import dbus.bus
 import dbus.service
 
-from fake_service import append_record, serve
+from fake_service import append_record, main_on_bus
 
 BUS_NAME = "org.freedesktop.Notifications"
 OBJECT_PATH = "/org/freedesktop/Notifications"
@@ -58,13 +56,7 @@ class Server(dbus.service.Object):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--address", required=True)
-    parser.add_argument("--record", required=True)
-    parser.add_argument("--ready", required=True)
-    args = parser.parse_args()
-    serve(lambda: dbus.bus.BusConnection(args.address), lambda bus: Server(bus, args.record), BUS_NAME,
-          args.ready)
+    main_on_bus(Server, BUS_NAME)
 
 
 if __name__ == "__main__":

@@ -1,10 +1,12 @@
 """What the sandbox's stand-in D-Bus services share: their JSON-lines record and their main loop."""
 
+import argparse
 import json
 import os
 import signal
 
 import dbus
+import dbus.bus
 import dbus.mainloop.glib
 import dbus.service
 from gi.repository import GLib
@@ -29,3 +31,15 @@ def serve(connect, make_service, bus_name, ready_path):
         f.write("ready\n")
     loop.run()
     os._exit(0)  # the buses may already be gone; there is nothing to release
+
+
+def main_on_bus(make_service, bus_name):
+    """The command line of a stand-in service: it serves make_service(bus, record_path) on the bus at
+    --address, appends its record to --record, and writes "ready" to --ready once it serves."""
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--address", required=True)
+    parser.add_argument("--record", required=True)
+    parser.add_argument("--ready", required=True)
+    args = parser.parse_args()
+    serve(lambda: dbus.bus.BusConnection(args.address), lambda bus: make_service(bus, args.record), bus_name,
+          args.ready)

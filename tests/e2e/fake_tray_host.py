@@ -6,13 +6,11 @@ It records every RegisterStatusNotifierItem (the item's bus name and object path
 so scenarios can see when the tray icon appears, and read what the item shows from the item itself.
 """
 
-import argparse
 
 import dbus
-import dbus.bus
 import dbus.service
 
-from fake_service import append_record, serve
+from fake_service import append_record, main_on_bus
 
 BUS_NAME = "org.kde.StatusNotifierWatcher"
 OBJECT_PATH = "/StatusNotifierWatcher"
@@ -76,13 +74,7 @@ class Watcher(dbus.service.Object):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--address", required=True)
-    parser.add_argument("--record", required=True)
-    parser.add_argument("--ready", required=True)
-    args = parser.parse_args()
-    serve(lambda: dbus.bus.BusConnection(args.address), lambda bus: Watcher(bus, args.record), BUS_NAME,
-          args.ready)
+    main_on_bus(Watcher, BUS_NAME)
 
 
 if __name__ == "__main__":
