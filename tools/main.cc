@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     policyShow->add_option("user", user, "The account's short name")->required();
     policyShow->add_flag("--json", asJson, "Print the rules in the JSON form that policy set reads");
     auto* policySet = policy->add_subcommand(
-        "set", "Install an account's policy from a JSON file (see POLICY_FORMAT.md) and have the daemon reload it");
+        "set", "Install an account's policy from a JSON file (see horavel-policy(5)) and have the daemon reload it");
     policySet->add_option("user", user, "The account's short name")->required();
     policySet->add_option("file", file, "The JSON policy, - for standard input")->required();
 

@@ -205,7 +205,7 @@ PolicyParse parsePolicyJson(const Json& json) {
     PolicyParse result;
     Parser p;
     if (!json.is_object()) {
-        result.error = "a policy is a JSON object (see POLICY_FORMAT.md)";
+        result.error = "a policy is a JSON object (see horavel-policy(5))";
         return result;
     }
     Policy& policy = result.policy;
