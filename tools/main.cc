@@ -60,8 +60,12 @@ int main(int argc, char** argv) {
     auto* settingsSet = settings->add_subcommand(
         "set", "Change settings (KEY=VALUE...) and have the daemon reload them; numbers for status, "
                "keeplimit, warntime, warnonce, showremain, hideremain, diskmon, netmon, appmon, "
-               "diskmontime, tracksleep, notimeout; text for warnmsg, appmsg, rangemsg, logoutmsg, diskmsg");
+               "diskmontime, tracksleep, notimeout; text for warnmsg, appmsg, rangemsg, logoutmsg, diskmsg, "
+               "grantmsg. Refuses values the daemon would misread; templates left unset get default texts");
     settingsSet->add_option("assignments", assignments, "KEY=VALUE pairs")->required();
+    auto* settingsReset = settings->add_subcommand(
+        "reset", "Replace the settings file (a corrupt one included) with the defaults: monitoring on, "
+                 "default notice texts");
 
     auto* policy = app.add_subcommand("policy", "Show or install an account's policy");
     policy->require_subcommand(1);
@@ -90,6 +94,10 @@ int main(int argc, char** argv) {
     if (settingsSet->parsed()) {
         if (!requireRoot("settings set")) return 1;
         return hv::runSettingsSet(config, assignments, hv::horavelsetInstaller(), std::cout, std::cerr);
+    }
+    if (settingsReset->parsed()) {
+        if (!requireRoot("settings reset")) return 1;
+        return hv::runSettingsReset(config, hv::horavelsetInstaller(), std::cout, std::cerr);
     }
     if (policyShow->parsed()) return hv::runPolicyShow(config, user, asJson, std::cout, std::cerr);
     if (policySet->parsed()) {

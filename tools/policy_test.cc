@@ -87,6 +87,13 @@ TEST_F(PolicyFormTest, MalformedPoliciesAreRefusedWithOneClearLine) {
         {R"({"allowance": 60, "allowance": 90})", "duplicate key \"allowance\" at /"},
         {R"({"ranges": [{"day": "mon", "start": "08:00", "start": "09:00", "end": "10:00"}]})",
          "duplicate key \"start\" at /ranges/0"},
+        {R"({"ranges": [{"day": "all", "start": "07:00", "end": "12:00"}, {"day": "sat", "start": "11:00", "end": "13:00"}]})",
+         "ranges[0] (07:00-12:00) and ranges[1] (11:00-13:00) overlap on sat"},
+        {R"({"network": [{"day": "mon", "start": "08:00", "end": "18:00"}, {"day": "mon", "start": "09:00", "end": "10:00"},
+                         {"day": "mon", "start": "12:00", "end": "13:00"}]})",
+         "network[0] (08:00-18:00) and network[1] (09:00-10:00) overlap on mon"},
+        {R"({"ranges": [{"day": "weekend", "start": "07:00", "end": "12:00"}, {"day": "sun", "start": "07:00", "end": "12:00"}]})",
+         "(07:00-12:00) overlap on sun"},
     };
     for (const Case& c : cases) {
         PolicyParse p = parsePolicyText(c.json);
@@ -94,6 +101,9 @@ TEST_F(PolicyFormTest, MalformedPoliciesAreRefusedWithOneClearLine) {
         EXPECT_NE(p.error->find(c.says), std::string::npos) << c.json << " -> " << *p.error;
         EXPECT_EQ(p.error->find('\n'), std::string::npos);
     }
+    PolicyParse touching = parsePolicyText(
+        R"({"ranges": [{"day": "mon", "start": "08:00", "end": "12:00"}, {"day": "mon", "start": "12:00", "end": "13:00"}]})");
+    EXPECT_FALSE(touching.error) << *touching.error;
 }
 
 TEST_F(PolicyFormTest, RecordsAreLaidOutWhereTheDaemonLooks) {
