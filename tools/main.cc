@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
 
     CLI::App app{"horavelctl: administer Horavel (archives, settings, policies, status)"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "horavelctl " HORAVEL_VERSION, "Print the version and exit");
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
         return "horavelctl: " + std::string(e.what()) + " (see --help)\n";
     });
