@@ -45,6 +45,10 @@ struct Config {
     std::string storeStatePath(const std::string& user) const {
         return storeRoot + "/state/" + user;
     }
+    // The extra minutes of the day given to an account (common/grant.h).
+    std::string storeGrantPath(const std::string& user) const {
+        return storeRoot + "/grants/" + user;
+    }
 };
 
 }  // namespace hv

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <ctime>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "platform/config.h"
 #include "platform/linux/console.h"
 #include "tools/archive_io.h"
+#include "installtool/install.h"
+#include "tools/grant_command.h"
 #include "tools/install_runner.h"
 #include "tools/policy_command.h"
 #include "tools/settings_command.h"
@@ -80,6 +83,16 @@ int main(int argc, char** argv) {
     policySet->add_option("user", user, "The account's short name")->required();
     policySet->add_option("file", file, "The JSON policy, - for standard input")->required();
 
+    int32_t minutes = 0;
+    bool showGrant = false;
+    auto* grant = app.add_subcommand(
+        "grant", "Give an account extra minutes for today only (negative takes time away, down to none at all); "
+                 "the child is told with the \"grantmsg\" notice");
+    grant->add_option("user", user, "The account's short name")->required();
+    auto* grantMinutes = grant->add_option("minutes", minutes, "Minutes to add to today's grant (e.g. 15 or -10)");
+    auto* grantShow = grant->add_flag("--show", showGrant, "Print today's grant and what the day allows with it");
+    grantMinutes->excludes(grantShow);
+
     app.add_subcommand("status", "Say whether the daemon runs, whether monitoring is on, who is at the "
                                  "console and what time is left (exit status 3 when the daemon is not running)");
 
@@ -99,6 +112,16 @@ int main(int argc, char** argv) {
     if (settingsReset->parsed()) {
         if (!requireRoot("settings reset")) return 1;
         return hv::runSettingsReset(config, hv::horavelsetInstaller(), std::cout, std::cerr);
+    }
+    if (grant->parsed()) {
+        if (!requireRoot("grant")) return 1;
+        if (showGrant) return hv::runGrantShow(config, user, static_cast<double>(::time(nullptr)), std::cout, std::cerr);
+        if (grantMinutes->count() == 0) {
+            std::cerr << "horavelctl grant: give the minutes to add, or --show (see --help)\n";
+            return 1;
+        }
+        return hv::runGrant(config, user, minutes, static_cast<double>(::time(nullptr)),
+                            [&config] { return hv::sendEvent(2, config) != 0; }, std::cout, std::cerr);
     }
     if (policyShow->parsed()) return hv::runPolicyShow(config, user, asJson, std::cout, std::cerr);
     if (policySet->parsed()) {

@@ -7,10 +7,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/grant.h"
 #include "foundation/calendar_date.h"
 #include "foundation/keyed_archive.h"
 #include "installtool/install.h"
 #include "platform/linux/test_dir.h"
+#include "tools/grant_command.h"
 #include "tools/policy_command.h"
 
 namespace hv {
@@ -237,6 +239,40 @@ TEST_F(PolicyCommandTest, SetThenShowGivesTheSameRules) {
     EXPECT_NE(untrusted.str().find("mode 0664): its limits apply, but the daemon will not run its script"),
               std::string::npos)
         << untrusted.str();
+}
+
+TEST_F(PolicyCommandTest, GrantAddsToTodaysAllowanceInTheStoreAndSignals) {
+    const double monday = 1796644800;  // 2026-12-07 12:00 UTC: Monday, allowance 90, in any zone
+    std::ostringstream out, err;
+    int signals = 0;
+    auto daemonRuns = [&] { return ++signals, true; };
+    EXPECT_EQ(runGrant(config_, "root", 15, monday, daemonRuns, out, err), 1);
+    EXPECT_EQ(err.str(), "horavelctl grant: root has no policy in the store (horavelctl policy set root FILE first)\n");
+    ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), out, err), 0) << err.str();
+
+    std::ostringstream given;
+    ASSERT_EQ(runGrant(config_, "root", 15, monday, daemonRuns, given, err), 0) << err.str();
+    EXPECT_EQ(given.str(), "root may use 105 minutes today (allowance 90, grant +15).\n");
+    ASSERT_EQ(runGrant(config_, "root", 10, monday, [] { return false; }, given, err), 0) << err.str();
+    EXPECT_EQ(signals, 1);
+    EXPECT_NE(given.str().find("115 minutes today (allowance 90, grant +25).\nNote: horaveld is not running"),
+              std::string::npos) << given.str();
+    const std::string path = config_.storeGrantPath("root");
+    std::ifstream file(path);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, formatGrant(Grant{localDay(monday), 25}));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    // Taken away, never below none at all; the next day starts from no grant.
+    std::ostringstream taken;
+    ASSERT_EQ(runGrant(config_, "root", -1000, monday, daemonRuns, taken, err), 0);
+    EXPECT_EQ(taken.str(), "Today's grant is limited to -90 minutes (from minus the day's allowance to a whole day).\n"
+                           "root may use 0 minutes today (allowance 90, grant -90).\n");
+    std::ostringstream tuesday;
+    ASSERT_EQ(runGrantShow(config_, "root", monday + 86400, tuesday, err), 0);
+    EXPECT_EQ(tuesday.str(), "root may use 90 minutes today (allowance 90, grant 0).\n");
 }
 
 TEST_F(PolicyCommandTest, TodaysUsageSurvivesAChangeOfRules) {

@@ -1,0 +1,34 @@
+#pragma once
+
+// `horavelctl grant USER MINUTES` and `horavelctl grant USER --show`: extra minutes for today
+// only, kept in the root-held store (common/grant.h) for the daemon and the login check.
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+#include "platform/config.h"
+
+namespace hv {
+
+// Tells the running daemon to reload the console user's policy (and so the grant); false when no
+// daemon is running to be told.
+using ReloadSignal = std::function<bool()>;
+
+// Adds `minutes` (negative takes away) to the account's grant for `unixTime`'s local date, never
+// letting the day's total fall below minus that day's allowance, writes it root-only, signals the
+// daemon and says what the day now allows. The account must have a policy in the store. Errors
+// are one line on `err` and exit status 1.
+int runGrant(const Config& config, const std::string& user, int32_t minutes, double unixTime,
+             const ReloadSignal& reload, std::ostream& out, std::ostream& err);
+
+// Prints today's grant of the account and what the day allows with it.
+int runGrantShow(const Config& config, const std::string& user, double unixTime, std::ostream& out,
+                 std::ostream& err);
+
+// The line said after a change that the daemon could not be told about.
+inline constexpr const char* kDaemonNotRunning =
+    "Note: horaveld is not running; it reads this when it starts (systemctl start horaveld).";
+
+}  // namespace hv
