@@ -1,4 +1,7 @@
+#include <csignal>
+
 #include "daemon/monitor_fixture.h"
+#include "daemon/startup.h"
 
 namespace hv::test {
 namespace {
@@ -85,6 +88,30 @@ TEST_F(GrantTest, AnotherDaysGrantOrOneTheChildCouldWriteCountsForNothing) {
         EXPECT_EQ(countLog(ignored), c.saidIgnored);
     }
     EXPECT_TRUE(sys.notices.empty());
+}
+
+// The administrator's "log out now": a request in the store and SIGHUP end the account on the spot,
+// through the forced logout's own path, whoever is at the console; a request the child could have
+// planted ends nobody.
+TEST_F(GrantTest, ALogoutRequestEndsTheAccountOnceAtTheSignal) {
+    kidWith(10);
+    sys.users["pat"] = 1001;
+    start();
+    installSignalHandlers(sys, *monitor);
+    tick();
+    const std::string request = config.storeLogoutDirectory() + "/kid";
+    sys.files[request] = FakeFile{"", S_IFREG | 0600, 0};
+    sys.files[config.storeLogoutDirectory() + "/pat"] = FakeFile{"", S_IFREG | 0600, 1001};
+    ASSERT_TRUE(sys.raise(SIGHUP));
+    EXPECT_EQ(countLog("logout of kid requested"), 1u);
+    EXPECT_EQ(countLog("terminate loginwindow pid " + std::to_string(session.leader)), 1u);
+    EXPECT_EQ(sys.terminatedUsers, std::vector<uid_t>{session.uid});
+    EXPECT_TRUE(sys.sleeps.empty()) << "no 15-second wait";
+    EXPECT_EQ(countLog("logout request /var/lib/horavel/logout/pat ignored: not a root-owned request for an account"),
+              1u);
+    EXPECT_FALSE(sys.fileExists(request));
+    ASSERT_TRUE(sys.raise(SIGHUP));
+    EXPECT_EQ(sys.terminatedUsers.size(), 1u) << "a request is carried out once";
 }
 
 }  // namespace

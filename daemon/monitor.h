@@ -126,6 +126,11 @@ public:
     // kLogoutKillDelay seconds later is killed by a later tick. Logs "terminate loginwindow pid
     // %d" with the leader of the account's console session (0 when it is not at the console).
     void userLogout();
+    // Takes every request that `horavelctl logout` left (Config::storeLogoutDirectory): each is
+    // removed, then its account is ended as userLogout ends the console user's, at once and
+    // without a notice, with "logout of %@ requested" logged first. Only a root-owned file whose
+    // name can be an account's counts; others are removed and logged. Run on SIGHUP.
+    void takeLogoutRequests();
     // Sends SIGTERM to each process now; what is still the same process kApplicationKillDelay
     // seconds later gets SIGKILL from a later tick.
     void endProcesses(const std::vector<ProcessEntry>& processes);
@@ -313,6 +318,8 @@ private:
     // The tick's work on each limit record of the list, at `now`.
     void countRecords(const CalendarDate& now);
     void loadHomePolicy();
+    // userLogout for the named account.
+    void endAccount(const std::optional<std::string>& name);
     // The store's grant for the loaded managed account -> `grant` (logged when unusable).
     void loadGrant();
     // Announces (log line and "grantmsg" caution notice) a grant for today that differs from the

@@ -9,12 +9,9 @@
 #include <string>
 
 #include "platform/config.h"
+#include "tools/install_runner.h"
 
 namespace hv {
-
-// Tells the running daemon to reload the console user's policy (and so the grant); false when no
-// daemon is running to be told.
-using ReloadSignal = std::function<bool()>;
 
 // Adds `minutes` (negative takes away) to the account's grant for `unixTime`'s local date, never
 // letting the day's total fall below minus that day's allowance, writes it root-only, signals the
@@ -26,9 +23,5 @@ int runGrant(const Config& config, const std::string& user, int32_t minutes, dou
 // Prints today's grant of the account and what the day allows with it.
 int runGrantShow(const Config& config, const std::string& user, double unixTime, std::ostream& out,
                  std::ostream& err);
-
-// The line said after a change that the daemon could not be told about.
-inline constexpr const char* kDaemonNotRunning =
-    "Note: horaveld is not running; it reads this when it starts (systemctl start horaveld).";
 
 }  // namespace hv

@@ -18,6 +18,7 @@
 #include "installtool/install.h"
 #include "tools/grant_command.h"
 #include "tools/install_runner.h"
+#include "tools/logout_command.h"
 #include "tools/policy_command.h"
 #include "tools/settings_command.h"
 #include "tools/status_command.h"
@@ -93,6 +94,11 @@ int main(int argc, char** argv) {
     auto* grantShow = grant->add_flag("--show", showGrant, "Print today's grant and what the day allows with it");
     grantMinutes->excludes(grantShow);
 
+    auto* logout = app.add_subcommand(
+        "logout", "End every session of the account now, as a forced logout does (exit status 1 when the daemon "
+                  "is not running)");
+    logout->add_option("user", user, "The account's short name")->required();
+
     app.add_subcommand("status", "Say whether the daemon runs, whether monitoring is on, who is at the "
                                  "console and what time is left (exit status 3 when the daemon is not running)");
 
@@ -122,6 +128,10 @@ int main(int argc, char** argv) {
         }
         return hv::runGrant(config, user, minutes, static_cast<double>(::time(nullptr)),
                             [&config] { return hv::sendEvent(2, config) != 0; }, std::cout, std::cerr);
+    }
+    if (logout->parsed()) {
+        if (!requireRoot("logout")) return 1;
+        return hv::runLogout(config, user, [&config] { return hv::sendEvent(2, config) != 0; }, std::cout, std::cerr);
     }
     if (policyShow->parsed()) return hv::runPolicyShow(config, user, asJson, std::cout, std::cerr);
     if (policySet->parsed()) {
