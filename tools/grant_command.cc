@@ -88,6 +88,12 @@ int runGrant(const Config& config, const std::string& user, int32_t minutes, dou
     return 0;
 }
 
+std::optional<TodaysAllowance> todaysAllowance(const Config& config, const std::string& user, double unixTime) {
+    GrantBasis basis = basisOf(config, user, unixTime);
+    if (basis.error) return std::nullopt;
+    return TodaysAllowance{basis.allowance, grantFor(basis.current, localDay(unixTime))};
+}
+
 int runGrantShow(const Config& config, const std::string& user, double unixTime, std::ostream& out,
                  std::ostream& err) {
     GrantBasis basis = basisOf(config, user, unixTime);

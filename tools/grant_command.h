@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "platform/config.h"
@@ -19,6 +20,14 @@ namespace hv {
 // are one line on `err` and exit status 1.
 int runGrant(const Config& config, const std::string& user, int32_t minutes, double unixTime,
              const ReloadSignal& reload, std::ostream& out, std::ostream& err);
+
+// A managed account's allowance for `unixTime`'s weekday (0 = no limit) and its grant for that
+// date; nullopt when the store has no usable entry for it.
+struct TodaysAllowance {
+    uint32_t allowance = 0;
+    int32_t granted = 0;
+};
+std::optional<TodaysAllowance> todaysAllowance(const Config& config, const std::string& user, double unixTime);
 
 // Prints today's grant of the account and what the day allows with it.
 int runGrantShow(const Config& config, const std::string& user, double unixTime, std::ostream& out,

@@ -19,11 +19,18 @@
 #include "tools/grant_command.h"
 #include "tools/install_runner.h"
 #include "tools/logout_command.h"
+#include "tools/policy_admin.h"
 #include "tools/policy_command.h"
 #include "tools/settings_command.h"
 #include "tools/status_command.h"
 
 namespace {
+
+// What horavelset has just installed reaches the daemon only if one is running to be told.
+int hintUnlessRunning(int status, const hv::Config& config) {
+    if (status == 0 && !hv::probeDaemon(config).running) std::cout << hv::kDaemonNotRunning << "\n";
+    return status;
+}
 
 bool requireRoot(const char* what) {
     if (::geteuid() == 0) return true;
@@ -84,6 +91,12 @@ int main(int argc, char** argv) {
     policySet->add_option("user", user, "The account's short name")->required();
     policySet->add_option("file", file, "The JSON policy, - for standard input")->required();
 
+    policy->add_subcommand("list", "List every managed account with today's use, allowance and grant");
+    auto* policyRemove = policy->add_subcommand(
+        "remove", "Remove an account's policy (the store entry, its grant and the home file) and have the daemon "
+                  "reload: no limits apply to the account any more");
+    policyRemove->add_option("user", user, "The account's short name")->required();
+
     int32_t minutes = 0;
     bool showGrant = false;
     auto* grant = app.add_subcommand(
@@ -99,8 +112,11 @@ int main(int argc, char** argv) {
                   "is not running)");
     logout->add_option("user", user, "The account's short name")->required();
 
-    app.add_subcommand("status", "Say whether the daemon runs, whether monitoring is on, who is at the "
-                                 "console and what time is left (exit status 3 when the daemon is not running)");
+    bool statusJson = false;
+    auto* status = app.add_subcommand("status", "Say whether the daemon runs, whether monitoring is on, who is at the "
+                                                "console and what time is left (exit status 3 when the daemon is not "
+                                                "running)");
+    status->add_flag("--json", statusJson, "Print the same facts and the raw remaining-time record as JSON");
 
     CLI11_PARSE(app, argc, argv);
 
@@ -113,11 +129,12 @@ int main(int argc, char** argv) {
     if (settingsShow->parsed()) return hv::runSettingsShow(config, std::cout, std::cerr);
     if (settingsSet->parsed()) {
         if (!requireRoot("settings set")) return 1;
-        return hv::runSettingsSet(config, assignments, hv::horavelsetInstaller(), std::cout, std::cerr);
+        return hintUnlessRunning(
+            hv::runSettingsSet(config, assignments, hv::horavelsetInstaller(), std::cout, std::cerr), config);
     }
     if (settingsReset->parsed()) {
         if (!requireRoot("settings reset")) return 1;
-        return hv::runSettingsReset(config, hv::horavelsetInstaller(), std::cout, std::cerr);
+        return hintUnlessRunning(hv::runSettingsReset(config, hv::horavelsetInstaller(), std::cout, std::cerr), config);
     }
     if (grant->parsed()) {
         if (!requireRoot("grant")) return 1;
@@ -133,10 +150,19 @@ int main(int argc, char** argv) {
         if (!requireRoot("logout")) return 1;
         return hv::runLogout(config, user, [&config] { return hv::sendEvent(2, config) != 0; }, std::cout, std::cerr);
     }
+    if (policy->got_subcommand("list")) {
+        return hv::runPolicyList(config, static_cast<double>(::time(nullptr)), std::cout, std::cerr);
+    }
+    if (policyRemove->parsed()) {
+        if (!requireRoot("policy remove")) return 1;
+        return hv::runPolicyRemove(config, user, [&config] { return hv::sendEvent(2, config) != 0; }, std::cout,
+                                   std::cerr);
+    }
     if (policyShow->parsed()) return hv::runPolicyShow(config, user, asJson, std::cout, std::cerr);
     if (policySet->parsed()) {
         if (!requireRoot("policy set")) return 1;
-        return hv::runPolicySet(config, user, file, hv::horavelsetInstaller(), std::cout, std::cerr);
+        return hintUnlessRunning(hv::runPolicySet(config, user, file, hv::horavelsetInstaller(), std::cout, std::cerr),
+                                 config);
     }
     return hv::runStatus(
         config,
@@ -144,5 +170,5 @@ int main(int argc, char** argv) {
             auto session = hv::activeConsoleSession();
             return session ? std::optional<std::string>(session->userName) : std::nullopt;
         },
-        std::cout);
+        statusJson, std::cout);
 }

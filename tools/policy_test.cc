@@ -13,6 +13,7 @@
 #include "installtool/install.h"
 #include "platform/linux/test_dir.h"
 #include "tools/grant_command.h"
+#include "tools/policy_admin.h"
 #include "tools/policy_command.h"
 
 namespace hv {
@@ -273,6 +274,35 @@ TEST_F(PolicyCommandTest, GrantAddsToTodaysAllowanceInTheStoreAndSignals) {
     std::ostringstream tuesday;
     ASSERT_EQ(runGrantShow(config_, "root", monday + 86400, tuesday, err), 0);
     EXPECT_EQ(tuesday.str(), "root may use 90 minutes today (allowance 90, grant 0).\n");
+}
+
+TEST_F(PolicyCommandTest, ListShowsEveryManagedAccountAndRemoveTakesAllOfItsFiles) {
+    const double monday = 1796644800;  // allowance 90
+    std::ostringstream out, err;
+    ASSERT_EQ(runPolicyList(config_, monday, out, err), 0);
+    EXPECT_EQ(out.str(), "No managed accounts (the store " + config_.storeRoot + " holds no policy).\n");
+    ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), out, err), 0) << err.str();
+    ASSERT_EQ(runGrant(config_, "root", 5, monday, [] { return true; }, out, err), 0) << err.str();
+    ::mkdir((config_.storeRoot + "/policies/x\nroot").c_str(), 0700);  // no entry: not listed
+
+    std::ostringstream listed;
+    ASSERT_EQ(runPolicyList(config_, monday, listed, err), 0) << err.str();
+    EXPECT_EQ(listed.str(), "root            used 0 min of 95 (allowance 90, grant +5)\n");
+
+    int signals = 0;
+    std::ostringstream removed;
+    ASSERT_EQ(runPolicyRemove(config_, "root", [&] { return ++signals, true; }, removed, err), 0) << err.str();
+    EXPECT_EQ(signals, 1);
+    for (const std::string& path : {config_.storePolicyPath("root"), config_.storeGrantPath("root"),
+                                    config_.policyPath("root")}) {
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    }
+    std::ostringstream none;
+    ASSERT_EQ(runPolicyList(config_, monday, none, err), 0);
+    EXPECT_EQ(none.str(), "No managed accounts.\n");
+    std::ostringstream again;
+    EXPECT_EQ(runPolicyRemove(config_, "root", [] { return true; }, out, again), 1);
+    EXPECT_EQ(again.str(), "horavelctl policy: root has no policy in the store\n");
 }
 
 TEST_F(PolicyCommandTest, TodaysUsageSurvivesAChangeOfRules) {
