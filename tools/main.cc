@@ -16,6 +16,7 @@
 #include "platform/linux/console.h"
 #include "tools/archive_io.h"
 #include "installtool/install.h"
+#include "tools/doctor_command.h"
 #include "tools/grant_command.h"
 #include "tools/install_runner.h"
 #include "tools/logout_command.h"
@@ -112,6 +113,9 @@ int main(int argc, char** argv) {
                   "is not running)");
     logout->add_option("user", user, "The account's short name")->required();
 
+    auto* doctor = app.add_subcommand(
+        "doctor", "Check the installation: one line per check, ok, warn or fail (exit status 1 on a fail)");
+
     bool statusJson = false;
     auto* status = app.add_subcommand("status", "Say whether the daemon runs, whether monitoring is on, who is at the "
                                                 "console and what time is left (exit status 3 when the daemon is not "
@@ -158,6 +162,7 @@ int main(int argc, char** argv) {
         return hv::runPolicyRemove(config, user, [&config] { return hv::sendEvent(2, config) != 0; }, std::cout,
                                    std::cerr);
     }
+    if (doctor->parsed()) return hv::runDoctor(config, hv::DoctorPaths{}, std::cout);
     if (policyShow->parsed()) return hv::runPolicyShow(config, user, asJson, std::cout, std::cerr);
     if (policySet->parsed()) {
         if (!requireRoot("policy set")) return 1;

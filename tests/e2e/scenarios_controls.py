@@ -1,14 +1,17 @@
 """The administrator's everyday controls with the real daemon: extra minutes for today, and "log out now"."""
 
+import os
 import re
 import signal
 import time
 
 from policies import policy
 from registry import scenario
-from sandbox import KID, check, wait_until
+from sandbox import KID, WORK, check, run, wait_until
 from scenarios_daemon import new_user_line
 from scenarios_enforce import exit_status
+
+SETTINGS = "/home/.Tovik2.stat"
 
 
 @scenario(seconds=240)
@@ -43,7 +46,7 @@ def logout_now(box):
     leader = box.login(KID, "3")
     box.start_daemon()
     log = box.log
-    log.wait_for(new_user_line("kid", 5, 60, 0), timeout=20)
+    log.wait_for(new_user_line("kid", 0, 60, 0), timeout=20)
     asked = time.monotonic()
     box.ctl("logout", "kid")
     status = exit_status(leader, 5)
@@ -52,3 +55,26 @@ def logout_now(box):
     check({"call": "TerminateUser", "uid": KID.uid} in box.logind_records(), "no TerminateUser call for kid")
     log.wait_for(re.escape("logout of kid requested"), timeout=5)
     log.wait_for(re.escape(f"terminate loginwindow pid {leader.pid}"), timeout=5)
+
+
+def doctor(box):
+    result = run([f"{WORK}/bin/horavelctl", "doctor"], capture_output=True, env=box.env(), check=False, timeout=60)
+    return result.returncode, result.stdout.decode()
+
+
+@scenario(seconds=30)
+def doctor_checks(box):
+    """`horavelctl doctor` finds nothing failing in a healthy sandbox (the one daemon, its pid file, root's
+    settings, kid's store entry), and fails on a world-writable settings file, saying that the daemon
+    ignores it."""
+    box.set_settings(status=1)
+    box.install_policy(policy(KID, allowance=60, used=0))
+    pid = box.start_daemon()
+    status, said = doctor(box)
+    check(status == 0 and "fail" not in said, f"doctor exited {status} on a healthy sandbox:\n{said}")
+    check(f"ok   daemon: one horaveld running, pid {pid}" in said and "ok   store entry of kid readable" in said,
+          f"doctor does not report the daemon and kid's entry as ok:\n{said}")
+    os.chmod(SETTINGS, 0o666)
+    status, said = doctor(box)
+    check(status == 1 and f"fail settings: {SETTINGS} is not root's alone (owner 0, mode 0666), so the daemon "
+                          "ignores it" in said, f"doctor exited {status} on a world-writable settings file:\n{said}")
