@@ -21,8 +21,7 @@ constexpr double kSameDateWindow = 7 * 24 * 3600.0;
 const char* const kWeekdayNames[7] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                       "Thursday", "Friday", "Saturday"};
 
-// The one place that says how many minutes the day allows; time granted for the day belongs here
-// too. Read as the daemon reads it: unsigned, 0 = no limit.
+// The day's allowance as the daemon reads it: unsigned, 0 = no limit.
 uint32_t allowanceOf(const TableElement& limit, int weekday) {
     return static_cast<uint32_t>(limit.day(weekday).intValue());
 }
@@ -89,7 +88,8 @@ std::string whenText(const NextLogin& next) {
 
 }  // namespace
 
-LoginVerdict checkLogin(const Array& list, const LoginSettings& settings, double unixTime) {
+LoginVerdict checkLogin(const Array& list, const LoginSettings& settings, double unixTime,
+                        const std::optional<Grant>& grant) {
     LoginVerdict verdict;
     if (settings.status == 0 || list.empty()) return verdict;
     const std::shared_ptr<TableElement> limit = recordAt(list, 0);
@@ -104,7 +104,8 @@ LoginVerdict checkLogin(const Array& list, const LoginSettings& settings, double
     const bool allowanceApplies = limit->ranges() <= 0 || keeplimit;
 
     const uint32_t allowance = allowanceOf(*limit, today);
-    if (allowanceApplies && allowance != 0 && usedToday(*limit, now) >= allowance) {
+    const uint32_t granted = grantedAllowance(allowance, grantFor(grant, localDay(unixTime)));
+    if (allowanceApplies && allowance != 0 && usedToday(*limit, now) >= granted) {
         verdict.refusedBy = LoginLimit::Allowance;
     } else {
         const std::optional<Opening> open =

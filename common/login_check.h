@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "common/grant.h"
 #include "common/range_records.h"
 #include "foundation/value.h"
 
@@ -51,8 +52,10 @@ struct LoginVerdict {
 // a list without one, or monitoring off, allows. The stored usage counts only when the record's
 // `date` lies on today's local date; the allowance is not enforced for an account with time
 // ranges unless keeplimit is set. The ranges follow the daemon's rules (both ends inclusive,
-// unsigned, an unset range ignored unless keeplimit is set).
-LoginVerdict checkLogin(const Array& list, const LoginSettings& settings, double unixTime);
+// unsigned, an unset range ignored unless keeplimit is set). The account's grant, when it is for
+// today's local date, moves today's allowance as it does the daemon's.
+LoginVerdict checkLogin(const Array& list, const LoginSettings& settings, double unixTime,
+                        const std::optional<Grant>& grant = std::nullopt);
 
 // The one line shown at the login screen for a refusal of `account`: which limit, and when the
 // account can log in again. Empty for an allowed login.

@@ -162,6 +162,26 @@ TEST(LoginCheckDates, UsageCountsOnlyOnTodaysLocalDate) {
     EXPECT_EQ(checkLogin(policy(60, 60, now - 5 * 60), kOn, now).refusedBy, LoginLimit::Allowance);
 }
 
+TEST(LoginCheckDates, TodaysGrantMovesTheAllowanceAndOtherDaysGrantsDoNothing) {
+    ScopedTimeZone berlin("Europe/Berlin");
+    const double now = wednesday(0, 10) - 3600;  // 00:10 local, 23:10 UTC the day before
+    const int today = localDay(now);
+    const Array used60 = policy(60, 60, now - 5 * 60);
+    EXPECT_TRUE(checkLogin(used60, kOn, now, Grant{today, 15}).allowed());
+    EXPECT_EQ(checkLogin(used60, kOn, now, Grant{localDay(now - 3600), 15}).refusedBy, LoginLimit::Allowance);
+    const Array used30 = policy(60, 30, now - 5 * 60);
+    EXPECT_TRUE(checkLogin(used30, kOn, now, Grant{today, -29}).allowed());
+    EXPECT_EQ(checkLogin(used30, kOn, now, Grant{today, -30}).refusedBy, LoginLimit::Allowance);
+    // All of it taken away: nothing used yet still has no time left, rather than no limit.
+    EXPECT_EQ(checkLogin(policy(60, 0, now - 5 * 60), kOn, now, Grant{today, -60}).refusedBy, LoginLimit::Allowance);
+    EXPECT_EQ(grantedAllowance(0, 30), 0u);  // no limit stays no limit
+    EXPECT_EQ(parseGrant(formatGrant(Grant{20261207, -15})), (Grant{20261207, -15}));
+    for (const char* bad : {"", "20261207 5", "20261207 5\n\n", "20261207\n", "2026127 5\n", "20261207 +5\n",
+                            "20261207  5\n", "20261207 x\n"}) {
+        EXPECT_FALSE(parseGrant(bad)) << bad;
+    }
+}
+
 TEST(LoginCheckDates, TakesTodaysWeekdayAndFindsTheNextOpenDay) {
     ScopedTimeZone utc("UTC");
     ASSERT_EQ(CalendarDate(kTen).dayOfWeek(), kWednesday);

@@ -26,6 +26,7 @@ void Monitor::makeMessage(const std::optional<std::string>& templ) {
         {"%l", std::to_string(static_cast<int32_t>(armin))},
         {"%sr", clockText(starttime)},
         {"%er", clockText(endtime)},
+        {"%g", std::to_string(grantmin)},
     };
     std::string text = templ.value_or("");
     // Only the first occurrence of each placeholder is replaced, and each search runs on the

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "common/grant.h"
 #include "foundation/calendar_date.h"
 #include "foundation/value.h"
 #include "daemon/process_table.h"
@@ -105,8 +106,8 @@ public:
     // stamped now); the tick saves the list.
     void clearToday();
 
-    // Expands a template into `message`: "%u" "%a" "%w" "%m" "%l" "%sr" "%er", first occurrence
-    // of each, in that order. An absent template gives an empty message.
+    // Expands a template into `message`: "%u" "%a" "%w" "%m" "%l" "%sr" "%er" "%g", first
+    // occurrence of each, in that order. An absent template gives an empty message.
     void makeMessage(const std::optional<std::string>& templ);
     // Shows `message` as a caution notice (timeout `timeout`) or a stop notice (timeout 1.0).
     void showCautionNotice();
@@ -125,6 +126,11 @@ public:
     // kLogoutKillDelay seconds later is killed by a later tick. Logs "terminate loginwindow pid
     // %d" with the leader of the account's console session (0 when it is not at the console).
     void userLogout();
+    // Takes every request that `horavelctl logout` left (Config::storeLogoutDirectory): each is
+    // removed, then its account is ended as userLogout ends the console user's, at once and
+    // without a notice, with "logout of %@ requested" logged first. Only a root-owned file whose
+    // name can be an account's counts; others are removed and logged. Run on SIGHUP.
+    void takeLogoutRequests();
     // Sends SIGTERM to each process now; what is still the same process kApplicationKillDelay
     // seconds later gets SIGKILL from a later tick.
     void endProcesses(const std::vector<ProcessEntry>& processes);
@@ -190,6 +196,7 @@ public:
     std::optional<std::string> ranges;
     std::optional<std::string> logout;
     std::optional<std::string> diskfull;
+    std::optional<std::string> grantmsg;
     // The text last expanded by makeMessage.
     std::optional<std::string> message;
     std::optional<std::string> interface;
@@ -214,6 +221,12 @@ public:
         uint32_t minutes = 0;
     };
     std::map<std::string, DayCount> todaysHighest;
+    // The loaded managed account's grant (read from the store with the policy; it counts on its
+    // own date only), the minutes the last grant notice announced ("%g"), and per account the
+    // grant last announced, so each change is announced once and a reload announces nothing new.
+    std::optional<Grant> grant;
+    int32_t grantmin = 0;
+    std::map<std::string, Grant> grantsShown;
 
     uint32_t status = 0;
     uint32_t amin = 0;
@@ -305,6 +318,13 @@ private:
     // The tick's work on each limit record of the list, at `now`.
     void countRecords(const CalendarDate& now);
     void loadHomePolicy();
+    // userLogout for the named account.
+    void endAccount(const std::optional<std::string>& name);
+    // The store's grant for the loaded managed account -> `grant` (logged when unusable).
+    void loadGrant();
+    // Announces (log line and "grantmsg" caution notice) a grant for today that differs from the
+    // one last announced to this account.
+    void announceGrant(int32_t granted, int countingDay);
     bool writeStore(const std::string& bytes);
 };
 

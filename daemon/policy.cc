@@ -19,6 +19,8 @@ constexpr mode_t kMirrorMode = 0644;
 constexpr FileOwner kRoot{0, 0};
 // A failed save is tried again once a minute, not on every tick.
 constexpr double kSaveRetrySeconds = 60;
+// A grant is one short line.
+constexpr size_t kMaxGrantBytes = 64;
 
 }  // namespace
 
@@ -45,6 +47,7 @@ void Monitor::loadUserData() {
     unsavedMinutes = false;
     saveFailedAt.reset();
     mirrorFailing = false;
+    grant.reset();
 
     if (user && usableAccountName(*user)) {
         StoredPolicy stored = readStoredPolicy(
@@ -63,6 +66,7 @@ void Monitor::loadUserData() {
                 policyFile = stored.info;
                 storeFallback = stored.fromPrevious;
             }
+            loadGrant();
         } else {
             loadHomePolicy();
         }
@@ -70,6 +74,21 @@ void Monitor::loadUserData() {
 
     logIt("data loaded for " + formatObject(user));
     switched = true;
+}
+
+void Monitor::loadGrant() {
+    const std::string path = config.storeGrantPath(*user);
+    ReadResult read = system.readFile(path, kMaxGrantBytes);
+    if (!read.bytes) {
+        if (!read.missing) logIt("grant file " + path + " cannot be read: " + read.error);
+        return;
+    }
+    if (!read.info || !writableOnlyByRoot(*read.info)) {
+        logIt("grant file " + path + " ignored: not owned by root and writable only by root");
+        return;
+    }
+    grant = parseGrant(*read.bytes);
+    if (!grant) logIt("grant file " + path + " ignored: it is not one line \"YYYYMMDD MINUTES\"");
 }
 
 void Monitor::loadHomePolicy() {

@@ -100,22 +100,24 @@ int32_t Monitor::findProcess(const std::string& name, const std::optional<std::s
     return found.empty() ? 0 : found.front().pid;
 }
 
-void Monitor::userLogout() {
+void Monitor::userLogout() { endAccount(user); }
+
+void Monitor::endAccount(const std::optional<std::string>& name) {
     // The wait before a logout has made whatever this tick saw of the process table stale.
     tickProcesses.reset();
     // The console session's leader stands for the login process; it is named only while the
     // console session is the account's.
     const std::optional<ConsoleSession> session = system.consoleSession();
-    const bool atConsole = session && user && session->userName == *user;
+    const bool atConsole = session && name && session->userName == *name;
     const pid_t pid = atConsole ? session->leader : 0;
     logIt("terminate loginwindow pid " + std::to_string(pid));
-    if (!user) return;
+    if (!name) return;
 
     // The account is ended whoever is at the console now: a switch to the login screen during
     // the wait, or a second (remote) session, must not keep it going. Root's account is the
     // system itself, and an account the user database lacks has no uid to end: of those only
     // the console session ends.
-    const int32_t uid = uidByName(system, *user);
+    const int32_t uid = uidByName(system, *name);
     if (uid <= 0) {
         if (pid > 1 && !system.terminateSession(session->id)) system.runShell("kill " + std::to_string(pid));
         return;
@@ -131,7 +133,7 @@ void Monitor::userLogout() {
     }
     // A logout repeated while one is pending keeps the first deadline, or repeated logouts
     // would push the kill back for ever.
-    logoutKills.emplace(account, PendingLogout{*user, system.monotonicNow() + kLogoutKillDelay});
+    logoutKills.emplace(account, PendingLogout{*name, system.monotonicNow() + kLogoutKillDelay});
 }
 
 void Monitor::endProcesses(const std::vector<ProcessEntry>& processes) {

@@ -45,6 +45,7 @@ void Monitor::loadUserStatus() {
             ranges = templateOf(dict["rangemsg"]);
             logout = templateOf(dict["logoutmsg"]);
             diskfull = templateOf(dict["diskmsg"]);
+            grantmsg = templateOf(dict["grantmsg"]);
             showremain = numberOf(dict["showremain"]);
             hideremain = numberOf(dict["hideremain"]);
             diskmon = numberOf(dict["diskmon"]);

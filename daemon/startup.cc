@@ -6,7 +6,10 @@
 namespace hv {
 
 void installSignalHandlers(System& system, Monitor& monitor) {
-    system.onSignal(SIGHUP, [&monitor] { monitor.loadUserData(); });
+    system.onSignal(SIGHUP, [&monitor] {
+        monitor.takeLogoutRequests();
+        monitor.loadUserData();
+    });
     system.onSignal(SIGUSR1, [&monitor] { monitor.watchEnable(); });
     system.onSignal(SIGUSR2, [&monitor] { monitor.watchDisable(); });
     // Caught so that an interrupt does not end the daemon.

@@ -2,27 +2,13 @@
 #include <cmath>
 #include <ctime>
 
+#include "common/grant.h"
 #include "common/table_element.h"
 #include "daemon/monitor.h"
 
 namespace hv {
 
 namespace {
-
-// The local calendar date of a moment as yyyymmdd, ordered as the dates are; 0 when no calendar
-// day holds it (a stamp from the policy file may be any number at all).
-int localDay(double moment) {
-    constexpr double kFarthest = 1e15;
-    if (!(std::fabs(moment) < kFarthest)) {
-        return 0;
-    }
-    const time_t t = static_cast<time_t>(std::floor(moment));
-    struct tm local = {};
-    if (localtime_r(&t, &local) == nullptr) {
-        return 0;
-    }
-    return (local.tm_year + 1900) * 10000 + (local.tm_mon + 1) * 100 + local.tm_mday;
-}
 
 bool sameLocalDay(double a, double b) {
     const int day = localDay(a);
@@ -217,12 +203,17 @@ void Monitor::countRecords(const CalendarDate& now) {
             wasSleeping = false;
         }
 
-        amin = static_cast<uint32_t>(record->day(calendarDate().dayOfWeek()).intValue());
+        // The grant of the day adds to (or takes from) the account's allowance, the limit record
+        // at the head of the list. A day without an allowance has no limit for a grant to move;
+        // one whose allowance is all taken away has a limit of 0 minutes.
+        const uint32_t allowance = static_cast<uint32_t>(record->day(calendarDate().dayOfWeek()).intValue());
+        const int32_t granted = i == 0 ? grantFor(grant, countingDay) : 0;
+        amin = grantedAllowance(allowance, granted);
 
         // An allowance lowered below the minutes used leaves no time, not a count wrapped
         // below zero (which the tray would read as "hide", and "%m" as minus minutes).
-        timeLimited = amin != 0;
-        if (amin == 0 || umin >= amin) {
+        timeLimited = allowance != 0;
+        if (!timeLimited || umin >= amin) {
             rmin = 0;
             rminsec = 0;
         } else if (uminsec == 0) {
@@ -250,6 +241,7 @@ void Monitor::countRecords(const CalendarDate& now) {
                   " - allowed : " + formatInt(amin) + " min - used " + formatInt(umin) + " min");
             switched = false;
         }
+        if (timeLimited && i == 0) announceGrant(granted, countingDay);
         // A first tick counts nothing for a newcomer, but a user who is back the same day is
         // charged as on any other tick: otherwise every step away and back would leave this
         // tick's seconds out, and leaving the console for one tick in every few would halve the
@@ -276,7 +268,7 @@ void Monitor::countRecords(const CalendarDate& now) {
         if (timeRange && keeplimit == 0) {
             return;
         }
-        if (amin == 0) {
+        if (!timeLimited) {
             continue;
         }
 
@@ -300,6 +292,19 @@ void Monitor::countRecords(const CalendarDate& now) {
             showCautionNotice();
         }
     }
+}
+
+void Monitor::announceGrant(int32_t granted, int countingDay) {
+    if (!user) return;
+    const auto shown = grantsShown.find(*user);
+    const int32_t before = shown != grantsShown.end() && shown->second.day == countingDay ? shown->second.minutes : 0;
+    if (granted == before) return;
+    grantsShown[*user] = Grant{countingDay, granted};
+    grantmin = granted - before;
+    logIt("grant - " + std::to_string(grantmin) + " min - allowed " + formatInt(amin) + " min - used today " +
+          formatInt(umin) + " min");
+    makeMessage(grantmsg);
+    showCautionNotice();
 }
 
 void Monitor::clearToday() {

@@ -1,5 +1,9 @@
 // HoravelMenu: the console user's tray display of the time left. Started by the session's
-// autostart; takes no options.
+// autostart; answers "--version" alone (before any display is opened) and otherwise takes Qt's
+// own options only.
+
+#include <cstdio>
+#include <cstring>
 
 #include <QApplication>
 
@@ -7,6 +11,10 @@
 #include "menubar/tray_wait.h"
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("HoravelMenu %s\n", HORAVEL_VERSION);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("HoravelMenu"));
     // The menu is the only window; closing it must not end the program.

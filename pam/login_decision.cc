@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "common/grant.h"
 #include "common/login_check.h"
 #include "common/policy_store.h"
 #include "common/table_element.h"
@@ -76,6 +77,15 @@ std::optional<LoginSettings> settingsAt(const std::string& path, uid_t owner, st
                          static_cast<uint32_t>(dict["keeplimit"].intValue())};
 }
 
+// The account's grant, from a file that root alone could have written; none otherwise (a grant
+// can only let more in, or take time the allowance gave: without it the policy decides alone).
+std::optional<Grant> grantAt(const std::string& path, uid_t owner) {
+    ReadResult read;
+    std::string why;
+    const std::optional<std::string> bytes = readOwned(path, owner, read, why);
+    return bytes ? parseGrant(*bytes) : std::nullopt;
+}
+
 }  // namespace
 
 LoginDecision decideLogin(const Config& config, const std::string& account, double unixTime,
@@ -116,7 +126,7 @@ LoginDecision decideLogin(const Config& config, const std::string& account, doub
         return decision;
     }
 
-    const LoginVerdict verdict = checkLogin(*list, *settings, unixTime);
+    const LoginVerdict verdict = checkLogin(*list, *settings, unixTime, grantAt(config.storeGrantPath(account), owner));
     if (verdict.allowed()) return decision;
     decision.refuse = true;
     decision.message = refusalMessage(account, verdict);

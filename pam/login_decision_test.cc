@@ -12,6 +12,7 @@
 #include <ostream>
 #include <vector>
 
+#include "common/grant.h"
 #include "common/table_element.h"
 #include "foundation/calendar_date.h"
 #include "foundation/keyed_archive.h"
@@ -109,6 +110,30 @@ INSTANTIATE_TEST_SUITE_P(
                   true,
                   {"login of kid refused: " + kTimeUp}},
         StoreCase{"time left", [](Store& s) { Store::write(s.entry(), s.policy(59)); }, false, {}},
+        StoreCase{"time used up, more given today",
+                  [](Store& s) {
+                      Store::write(s.entry(), s.policy(60));
+                      std::filesystem::create_directories(s.config.storeRoot + "/grants");
+                      Store::write(s.config.storeGrantPath("kid"), formatGrant(Grant{localDay(s.now), 5}));
+                  },
+                  false,
+                  {}},
+        StoreCase{"time left, all of it taken away today",
+                  [](Store& s) {
+                      Store::write(s.entry(), s.policy(0));
+                      std::filesystem::create_directories(s.config.storeRoot + "/grants");
+                      Store::write(s.config.storeGrantPath("kid"), formatGrant(Grant{localDay(s.now), -60}));
+                  },
+                  true,
+                  {"login of kid refused"}},
+        StoreCase{"time used up, a grant the child could write",
+                  [](Store& s) {
+                      Store::write(s.entry(), s.policy(60));
+                      std::filesystem::create_directories(s.config.storeRoot + "/grants");
+                      Store::write(s.config.storeGrantPath("kid"), formatGrant(Grant{localDay(s.now), 5}), 0666);
+                  },
+                  true,
+                  {"login of kid refused"}},
         StoreCase{"corrupt entry, good previous copy",
                   [](Store& s) {
                       Store::write(s.entry(), "bplist00 garbage");

@@ -45,6 +45,13 @@ struct Config {
     std::string storeStatePath(const std::string& user) const {
         return storeRoot + "/state/" + user;
     }
+    // Where `horavelctl logout` leaves its requests, one empty root-only file per account, for
+    // the daemon to take on SIGHUP.
+    std::string storeLogoutDirectory() const { return storeRoot + "/logout"; }
+    // The extra minutes of the day given to an account (common/grant.h).
+    std::string storeGrantPath(const std::string& user) const {
+        return storeRoot + "/grants/" + user;
+    }
 };
 
 }  // namespace hv

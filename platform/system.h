@@ -197,6 +197,9 @@ public:
     // writable by nobody else stands at the path afterwards; a link there is never followed.
     virtual bool makeRootDirectory(const std::string& path, mode_t mode) = 0;
     virtual bool fileExists(const std::string& path) = 0;
+    // The names in the directory at `path` ("." and ".." left out), in no particular order;
+    // nullopt when it cannot be opened as a directory (a link at the path is not followed).
+    virtual std::optional<std::vector<std::string>> listDirectory(const std::string& path) = 0;
     virtual std::optional<FileInfo> fileInfo(const std::string& path) = 0;
     // The file that `path` names once every link is followed (stat); nullopt when there is none.
     virtual std::optional<FileInfo> resolvedFileInfo(const std::string& path) = 0;

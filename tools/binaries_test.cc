@@ -62,6 +62,25 @@ TEST_F(ProgramsTest, HoravelsetSaysNothingAndFailsOnInputItCannotInstall) {
     }
 }
 
+TEST_F(ProgramsTest, EveryProgramReportsTheOneVersion) {
+    std::vector<std::pair<std::string, std::string>> programs = {
+        {"daemon/horaveld", "horaveld"}, {"installtool/horavelset", "horavelset"}, {"tools/horavelctl", "horavelctl"}};
+#ifdef HORAVEL_TEST_MENU
+    programs.emplace_back("menubar/HoravelMenu", "HoravelMenu");
+#endif
+    std::string t = dir_.path();
+    for (const auto& [path, name] : programs) {
+        // No display and no standard input: the answer must come before either is needed.
+        EXPECT_EQ(shell("env -u DISPLAY -u WAYLAND_DISPLAY " + binary(path.c_str()) + " --version < /dev/null > " + t +
+                        "/out 2> " + t + "/err"),
+                  0)
+            << name << ": " << slurp(t + "/err");
+        EXPECT_EQ(slurp(t + "/out"), name + " " HORAVEL_VERSION "\n");
+    }
+    EXPECT_EQ(shell(binary("installtool/horavelset") + " --install < /dev/null 2> " + t + "/err"), 2);
+    EXPECT_EQ(slurp(t + "/err"), "usage: horavelset [--help | --version] < archive\n");
+}
+
 TEST_F(ProgramsTest, HoravelctlDecodeReportsBadInputOnOneLineWithStatusTwo) {
     std::string t = dir_.path();
     write("bad", "bplist00 not really");

@@ -22,4 +22,12 @@ std::optional<std::string> runWithInput(const std::string& program, std::string_
 // The real installer: findHoravelset() then runWithInput().
 Installer horavelsetInstaller();
 
+// Tells the running daemon to reload (SIGHUP: the console user's policy and grant, and the
+// logout requests); false when no daemon is running to be told.
+using ReloadSignal = std::function<bool()>;
+
+// The line said after a change that the daemon could not be told about.
+inline constexpr const char* kDaemonNotRunning =
+    "Note: horaveld is not running; it reads this when it starts (systemctl start horaveld).";
+
 }  // namespace hv

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <ctime>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -14,12 +15,23 @@
 #include "platform/config.h"
 #include "platform/linux/console.h"
 #include "tools/archive_io.h"
+#include "installtool/install.h"
+#include "tools/doctor_command.h"
+#include "tools/grant_command.h"
 #include "tools/install_runner.h"
+#include "tools/logout_command.h"
+#include "tools/policy_admin.h"
 #include "tools/policy_command.h"
 #include "tools/settings_command.h"
 #include "tools/status_command.h"
 
 namespace {
+
+// What horavelset has just installed reaches the daemon only if one is running to be told.
+int hintUnlessRunning(int status, const hv::Config& config) {
+    if (status == 0 && !hv::probeDaemon(config).running) std::cout << hv::kDaemonNotRunning << "\n";
+    return status;
+}
 
 bool requireRoot(const char* what) {
     if (::geteuid() == 0) return true;
@@ -35,6 +47,7 @@ int main(int argc, char** argv) {
 
     CLI::App app{"horavelctl: administer Horavel (archives, settings, policies, status)"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "horavelctl " HORAVEL_VERSION, "Print the version and exit");
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
         return "horavelctl: " + std::string(e.what()) + " (see --help)\n";
     });
@@ -60,8 +73,12 @@ int main(int argc, char** argv) {
     auto* settingsSet = settings->add_subcommand(
         "set", "Change settings (KEY=VALUE...) and have the daemon reload them; numbers for status, "
                "keeplimit, warntime, warnonce, showremain, hideremain, diskmon, netmon, appmon, "
-               "diskmontime, tracksleep, notimeout; text for warnmsg, appmsg, rangemsg, logoutmsg, diskmsg");
+               "diskmontime, tracksleep, notimeout; text for warnmsg, appmsg, rangemsg, logoutmsg, diskmsg, "
+               "grantmsg. Refuses values the daemon would misread; templates left unset get default texts");
     settingsSet->add_option("assignments", assignments, "KEY=VALUE pairs")->required();
+    auto* settingsReset = settings->add_subcommand(
+        "reset", "Replace the settings file (a corrupt one included) with the defaults: monitoring on, "
+                 "default notice texts");
 
     auto* policy = app.add_subcommand("policy", "Show or install an account's policy");
     policy->require_subcommand(1);
@@ -75,8 +92,35 @@ int main(int argc, char** argv) {
     policySet->add_option("user", user, "The account's short name")->required();
     policySet->add_option("file", file, "The JSON policy, - for standard input")->required();
 
-    app.add_subcommand("status", "Say whether the daemon runs, whether monitoring is on, who is at the "
-                                 "console and what time is left (exit status 3 when the daemon is not running)");
+    policy->add_subcommand("list", "List every managed account with today's use, allowance and grant");
+    auto* policyRemove = policy->add_subcommand(
+        "remove", "Remove an account's policy (the store entry, its grant and the home file) and have the daemon "
+                  "reload: no limits apply to the account any more");
+    policyRemove->add_option("user", user, "The account's short name")->required();
+
+    int32_t minutes = 0;
+    bool showGrant = false;
+    auto* grant = app.add_subcommand(
+        "grant", "Give an account extra minutes for today only (negative takes time away, down to none at all); "
+                 "the child is told with the \"grantmsg\" notice");
+    grant->add_option("user", user, "The account's short name")->required();
+    auto* grantMinutes = grant->add_option("minutes", minutes, "Minutes to add to today's grant (e.g. 15 or -10)");
+    auto* grantShow = grant->add_flag("--show", showGrant, "Print today's grant and what the day allows with it");
+    grantMinutes->excludes(grantShow);
+
+    auto* logout = app.add_subcommand(
+        "logout", "End every session of the account now, as a forced logout does (exit status 1 when the daemon "
+                  "is not running)");
+    logout->add_option("user", user, "The account's short name")->required();
+
+    auto* doctor = app.add_subcommand(
+        "doctor", "Check the installation: one line per check, ok, warn or fail (exit status 1 on a fail)");
+
+    bool statusJson = false;
+    auto* status = app.add_subcommand("status", "Say whether the daemon runs, whether monitoring is on, who is at the "
+                                                "console and what time is left (exit status 3 when the daemon is not "
+                                                "running)");
+    status->add_flag("--json", statusJson, "Print the same facts and the raw remaining-time record as JSON");
 
     CLI11_PARSE(app, argc, argv);
 
@@ -89,12 +133,41 @@ int main(int argc, char** argv) {
     if (settingsShow->parsed()) return hv::runSettingsShow(config, std::cout, std::cerr);
     if (settingsSet->parsed()) {
         if (!requireRoot("settings set")) return 1;
-        return hv::runSettingsSet(config, assignments, hv::horavelsetInstaller(), std::cout, std::cerr);
+        return hintUnlessRunning(
+            hv::runSettingsSet(config, assignments, hv::horavelsetInstaller(), std::cout, std::cerr), config);
     }
+    if (settingsReset->parsed()) {
+        if (!requireRoot("settings reset")) return 1;
+        return hintUnlessRunning(hv::runSettingsReset(config, hv::horavelsetInstaller(), std::cout, std::cerr), config);
+    }
+    if (grant->parsed()) {
+        if (!requireRoot("grant")) return 1;
+        if (showGrant) return hv::runGrantShow(config, user, static_cast<double>(::time(nullptr)), std::cout, std::cerr);
+        if (grantMinutes->count() == 0) {
+            std::cerr << "horavelctl grant: give the minutes to add, or --show (see --help)\n";
+            return 1;
+        }
+        return hv::runGrant(config, user, minutes, static_cast<double>(::time(nullptr)),
+                            [&config] { return hv::sendEvent(2, config) != 0; }, std::cout, std::cerr);
+    }
+    if (logout->parsed()) {
+        if (!requireRoot("logout")) return 1;
+        return hv::runLogout(config, user, [&config] { return hv::sendEvent(2, config) != 0; }, std::cout, std::cerr);
+    }
+    if (policy->got_subcommand("list")) {
+        return hv::runPolicyList(config, static_cast<double>(::time(nullptr)), std::cout, std::cerr);
+    }
+    if (policyRemove->parsed()) {
+        if (!requireRoot("policy remove")) return 1;
+        return hv::runPolicyRemove(config, user, [&config] { return hv::sendEvent(2, config) != 0; }, std::cout,
+                                   std::cerr);
+    }
+    if (doctor->parsed()) return hv::runDoctor(config, hv::DoctorPaths{}, std::cout);
     if (policyShow->parsed()) return hv::runPolicyShow(config, user, asJson, std::cout, std::cerr);
     if (policySet->parsed()) {
         if (!requireRoot("policy set")) return 1;
-        return hv::runPolicySet(config, user, file, hv::horavelsetInstaller(), std::cout, std::cerr);
+        return hintUnlessRunning(hv::runPolicySet(config, user, file, hv::horavelsetInstaller(), std::cout, std::cerr),
+                                 config);
     }
     return hv::runStatus(
         config,
@@ -102,5 +175,5 @@ int main(int argc, char** argv) {
             auto session = hv::activeConsoleSession();
             return session ? std::optional<std::string>(session->userName) : std::nullopt;
         },
-        std::cout);
+        statusJson, std::cout);
 }

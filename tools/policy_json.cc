@@ -65,6 +65,7 @@ public:
 
     bool rangeList(const Json& j, const std::string& where, bool network, std::vector<DaySpan>& out) {
         if (!j.is_array()) return fail(where + ": expected a list of {\"day\", \"start\", \"end\"}");
+        std::vector<std::pair<DaySpan, size_t>> spans;
         for (size_t i = 0; i < j.size(); ++i) {
             const Json& r = j[i];
             std::string at = where + "[" + std::to_string(i) + "]";
@@ -92,12 +93,32 @@ public:
             // The network goes off at the end minute, so a network range needs a minute at least.
             if (network && *start == *end) return fail(at + ": a network range must last at least a minute");
             if (*start == 0 && *end == 0) return fail(at + ": 00:00-00:00 holds only midnight; leave it out");
-            for (int d : days->first) out.push_back({d, *start, *end});
+            for (int d : days->first) spans.push_back({{d, *start, *end}, i});
         }
-        std::sort(out.begin(), out.end(), [](const DaySpan& a, const DaySpan& b) {
-            return std::tie(a.day, a.start, a.end) < std::tie(b.day, b.start, b.end);
+        std::sort(spans.begin(), spans.end(), [](const auto& a, const auto& b) {
+            return std::tie(a.first.day, a.first.start, a.first.end) < std::tie(b.first.day, b.first.start, b.first.end);
         });
-        out.erase(std::unique(out.begin(), out.end()), out.end());
+        if (!disjoint(spans, where)) return false;
+        for (const auto& span : spans) out.push_back(span.first);
+        return true;
+    }
+
+    // Sorted spans, each with the index of the entry that gave it: two entries that overlap on some
+    // day are an error naming both, since the daemon takes the first that holds the time and the
+    // administrator meant something else. Ranges that only touch (one ends where the next starts)
+    // are fine.
+    bool disjoint(const std::vector<std::pair<DaySpan, size_t>>& spans, const std::string& where) {
+        const std::pair<DaySpan, size_t>* latest = nullptr;  // of the day, the span that ends last
+        for (const auto& span : spans) {
+            if (latest && latest->first.day == span.first.day && span.first.start < latest->first.end) {
+                auto shown = [&](const std::pair<DaySpan, size_t>& s) {
+                    return where + "[" + std::to_string(s.second) + "] (" + formatMinute(s.first.start) + "-" +
+                           formatMinute(s.first.end) + ")";
+                };
+                return fail(shown(*latest) + " and " + shown(span) + " overlap on " + kDayNames[span.first.day]);
+            }
+            if (!latest || latest->first.day != span.first.day || span.first.end > latest->first.end) latest = &span;
+        }
         return true;
     }
 

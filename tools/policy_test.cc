@@ -7,10 +7,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/grant.h"
 #include "foundation/calendar_date.h"
 #include "foundation/keyed_archive.h"
 #include "installtool/install.h"
 #include "platform/linux/test_dir.h"
+#include "tools/grant_command.h"
+#include "tools/policy_admin.h"
 #include "tools/policy_command.h"
 
 namespace hv {
@@ -87,6 +90,13 @@ TEST_F(PolicyFormTest, MalformedPoliciesAreRefusedWithOneClearLine) {
         {R"({"allowance": 60, "allowance": 90})", "duplicate key \"allowance\" at /"},
         {R"({"ranges": [{"day": "mon", "start": "08:00", "start": "09:00", "end": "10:00"}]})",
          "duplicate key \"start\" at /ranges/0"},
+        {R"({"ranges": [{"day": "all", "start": "07:00", "end": "12:00"}, {"day": "sat", "start": "11:00", "end": "13:00"}]})",
+         "ranges[0] (07:00-12:00) and ranges[1] (11:00-13:00) overlap on sat"},
+        {R"({"network": [{"day": "mon", "start": "08:00", "end": "18:00"}, {"day": "mon", "start": "09:00", "end": "10:00"},
+                         {"day": "mon", "start": "12:00", "end": "13:00"}]})",
+         "network[0] (08:00-18:00) and network[1] (09:00-10:00) overlap on mon"},
+        {R"({"ranges": [{"day": "weekend", "start": "07:00", "end": "12:00"}, {"day": "sun", "start": "07:00", "end": "12:00"}]})",
+         "(07:00-12:00) overlap on sun"},
     };
     for (const Case& c : cases) {
         PolicyParse p = parsePolicyText(c.json);
@@ -94,6 +104,9 @@ TEST_F(PolicyFormTest, MalformedPoliciesAreRefusedWithOneClearLine) {
         EXPECT_NE(p.error->find(c.says), std::string::npos) << c.json << " -> " << *p.error;
         EXPECT_EQ(p.error->find('\n'), std::string::npos);
     }
+    PolicyParse touching = parsePolicyText(
+        R"({"ranges": [{"day": "mon", "start": "08:00", "end": "12:00"}, {"day": "mon", "start": "12:00", "end": "13:00"}]})");
+    EXPECT_FALSE(touching.error) << *touching.error;
 }
 
 TEST_F(PolicyFormTest, RecordsAreLaidOutWhereTheDaemonLooks) {
@@ -227,6 +240,69 @@ TEST_F(PolicyCommandTest, SetThenShowGivesTheSameRules) {
     EXPECT_NE(untrusted.str().find("mode 0664): its limits apply, but the daemon will not run its script"),
               std::string::npos)
         << untrusted.str();
+}
+
+TEST_F(PolicyCommandTest, GrantAddsToTodaysAllowanceInTheStoreAndSignals) {
+    const double monday = 1796644800;  // 2026-12-07 12:00 UTC: Monday, allowance 90, in any zone
+    std::ostringstream out, err;
+    int signals = 0;
+    auto daemonRuns = [&] { return ++signals, true; };
+    EXPECT_EQ(runGrant(config_, "root", 15, monday, daemonRuns, out, err), 1);
+    EXPECT_EQ(err.str(), "horavelctl grant: root has no policy in the store (horavelctl policy set root FILE first)\n");
+    ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), out, err), 0) << err.str();
+
+    std::ostringstream given;
+    ASSERT_EQ(runGrant(config_, "root", 15, monday, daemonRuns, given, err), 0) << err.str();
+    EXPECT_EQ(given.str(), "root may use 105 minutes today (allowance 90, grant +15).\n");
+    ASSERT_EQ(runGrant(config_, "root", 10, monday, [] { return false; }, given, err), 0) << err.str();
+    EXPECT_EQ(signals, 1);
+    EXPECT_NE(given.str().find("115 minutes today (allowance 90, grant +25).\nNote: horaveld is not running"),
+              std::string::npos) << given.str();
+    const std::string path = config_.storeGrantPath("root");
+    std::ifstream file(path);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, formatGrant(Grant{localDay(monday), 25}));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+
+    // Taken away, never below none at all; the next day starts from no grant.
+    std::ostringstream taken;
+    ASSERT_EQ(runGrant(config_, "root", -1000, monday, daemonRuns, taken, err), 0);
+    EXPECT_EQ(taken.str(), "Today's grant is limited to -90 minutes (from minus the day's allowance to a whole day).\n"
+                           "root may use 0 minutes today (allowance 90, grant -90).\n");
+    std::ostringstream tuesday;
+    ASSERT_EQ(runGrantShow(config_, "root", monday + 86400, tuesday, err), 0);
+    EXPECT_EQ(tuesday.str(), "root may use 90 minutes today (allowance 90, grant 0).\n");
+}
+
+TEST_F(PolicyCommandTest, ListShowsEveryManagedAccountAndRemoveTakesAllOfItsFiles) {
+    const double monday = 1796644800;  // allowance 90
+    std::ostringstream out, err;
+    ASSERT_EQ(runPolicyList(config_, monday, out, err), 0);
+    EXPECT_EQ(out.str(), "No managed accounts (the store " + config_.storeRoot + " holds no policy).\n");
+    ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), out, err), 0) << err.str();
+    ASSERT_EQ(runGrant(config_, "root", 5, monday, [] { return true; }, out, err), 0) << err.str();
+    ::mkdir((config_.storeRoot + "/policies/x\nroot").c_str(), 0700);  // no entry: not listed
+
+    std::ostringstream listed;
+    ASSERT_EQ(runPolicyList(config_, monday, listed, err), 0) << err.str();
+    EXPECT_EQ(listed.str(), "root            used 0 min of 95 (allowance 90, grant +5)\n");
+
+    int signals = 0;
+    std::ostringstream removed;
+    ASSERT_EQ(runPolicyRemove(config_, "root", [&] { return ++signals, true; }, removed, err), 0) << err.str();
+    EXPECT_EQ(signals, 1);
+    for (const std::string& path : {config_.storePolicyPath("root"), config_.storeGrantPath("root"),
+                                    config_.policyPath("root")}) {
+        EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    }
+    std::ostringstream none;
+    ASSERT_EQ(runPolicyList(config_, monday, none, err), 0);
+    EXPECT_EQ(none.str(), "No managed accounts.\n");
+    std::ostringstream again;
+    EXPECT_EQ(runPolicyRemove(config_, "root", [] { return true; }, out, again), 1);
+    EXPECT_EQ(again.str(), "horavelctl policy: root has no policy in the store\n");
 }
 
 TEST_F(PolicyCommandTest, TodaysUsageSurvivesAChangeOfRules) {

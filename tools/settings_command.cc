@@ -1,9 +1,13 @@
 #include "tools/settings_command.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <iomanip>
 #include <ostream>
+#include <set>
 #include <sstream>
+#include <variant>
 
 #include "foundation/property_list.h"
 #include "foundation/typedstream.h"
@@ -12,12 +16,38 @@
 
 namespace hv {
 
-const std::array<SettingKey, 17> kSettingKeys = {{
-    {"status", true},     {"keeplimit", true},  {"warntime", true},    {"warnmsg", false},
-    {"warnonce", true},   {"appmsg", false},    {"rangemsg", false},   {"logoutmsg", false},
-    {"diskmsg", false},   {"showremain", true}, {"hideremain", true},  {"diskmon", true},
-    {"netmon", true},     {"appmon", true},     {"diskmontime", true}, {"tracksleep", true},
+namespace {
+
+constexpr int64_t kMinutesPerDay = 1440;
+// The disk timer's period is the minutes times 60 in 32 unsigned bits.
+constexpr int64_t kMaxDiskMinutes = UINT32_MAX / 60;
+// The placeholders every template may hold, longest first where one begins another.
+constexpr const char* kPlaceholders[] = {"%sr", "%er", "%u", "%a", "%w", "%m", "%l"};
+
+}  // namespace
+
+const std::array<SettingKey, 18> kSettingKeys = {{
+    // The daemon tests "status" against 0 but the tray and the tools read 1 as "on".
+    {"status", true, 0, 1},
+    {"keeplimit", true},
+    // More than a day's lead would warn on every tick of every day.
+    {"warntime", true, 0, kMinutesPerDay},
+    {"warnmsg", false, 0, 0, "%u, you have %m minutes left today."},
+    {"warnonce", true},
+    {"appmsg", false, 0, 0, "%u, you have %l minutes left for %a."},
+    {"rangemsg", false, 0, 0, "%u, the computer can be used from %sr to %er."},
+    {"logoutmsg", false, 0, 0, "Time is up for today, %u. You are being logged out."},
+    {"diskmsg", false, 0, 0, "%u, your home folder is over its disk quota."},
+    {"showremain", true},
+    {"hideremain", true},
+    {"diskmon", true},
+    {"netmon", true},
+    {"appmon", true},
+    // The daemon raises anything lower to 15, and a negative value wraps to a period of years.
+    {"diskmontime", true, 15, kMaxDiskMinutes},
+    {"tracksleep", true},
     {"notimeout", true},
+    {"grantmsg", false, 0, 0, "%u, you have been given %g more minutes.", "%g"},
 }};
 
 namespace {
@@ -45,6 +75,87 @@ struct LoadedSettings {
     std::optional<std::string> error;
 };
 
+bool startsWith(std::string_view text, size_t at, std::string_view word) {
+    return text.compare(at, word.size(), word) == 0;
+}
+
+// The first "%" followed by a letter that starts no placeholder this template may hold, as
+// "%x" (or "%xy" where a two-letter placeholder was meant), or nullopt. A "%" before anything
+// else (a digit, a space, the end) is plain text.
+std::optional<std::string> unknownPlaceholder(const SettingKey& key, std::string_view text) {
+    for (size_t at = text.find('%'); at != std::string_view::npos; at = text.find('%', at + 1)) {
+        if (at + 1 >= text.size() || !std::isalpha(static_cast<unsigned char>(text[at + 1]))) continue;
+        bool known = key.ownPlaceholder && startsWith(text, at, key.ownPlaceholder);
+        for (const char* placeholder : kPlaceholders) known = known || startsWith(text, at, placeholder);
+        if (known) continue;
+        size_t length = (text[at + 1] == 's' || text[at + 1] == 'e') && at + 2 < text.size() ? 3 : 2;
+        return std::string(text.substr(at, length));
+    }
+    return std::nullopt;
+}
+
+std::string placeholderList(const SettingKey& key) {
+    std::string list;
+    for (const char* placeholder : kPlaceholders) list += (list.empty() ? "" : " ") + std::string(placeholder);
+    if (key.ownPlaceholder) list += " " + std::string(key.ownPlaceholder);
+    return list;
+}
+
+// The value of one "KEY=VALUE" for `key`, or why it cannot be.
+std::variant<Value, std::string> parseValue(const SettingKey& key, const std::string& text) {
+    const std::string name = key.name;
+    if (!key.numeric) {
+        if (auto unknown = unknownPlaceholder(key, text)) {
+            return name + ": unknown placeholder \"" + *unknown + "\" (known: " + placeholderList(key) + ")";
+        }
+        return Value(text);
+    }
+    int64_t number = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
+        return name + " takes a whole number, not \"" + text + "\"";
+    }
+    if (number < key.min || number > key.max) {
+        return name + " takes a number from " + std::to_string(key.min) + " to " + std::to_string(key.max) +
+               ", not " + text;
+    }
+    return Value::integer(static_cast<int32_t>(number), 'i');
+}
+
+bool holdsKey(const Dictionary& dict, const char* name) {
+    for (const auto& [k, v] : dict) {
+        if (k.string() && *k.string() == name) return true;
+    }
+    return false;
+}
+
+// Every template `dict` lacks, with its default text.
+void fillTemplates(Dictionary& dict) {
+    for (const SettingKey& key : kSettingKeys) {
+        if (key.defaultText && !holdsKey(dict, key.name)) dict.emplace_back(Value(key.name), Value(key.defaultText));
+    }
+}
+
+// horavelset's own test of the dictionary, said where the administrator can see it.
+std::optional<std::string> unwritable(const Value& settings) {
+    std::string whyNot;
+    if (!writeXmlPropertyList(settings, &whyNot)) return "the settings file cannot hold this: " + whyNot;
+    return std::nullopt;
+}
+
+int install(const Value& settings, const Installer& installer, std::ostream& err) {
+    auto archive = typedstreamArchive(settings);
+    if (!archive) {
+        err << "horavelctl settings: the settings file holds values that cannot be passed on\n";
+        return 1;
+    }
+    if (auto failure = installer(*archive)) {
+        err << "horavelctl settings: " << *failure << "\n";
+        return 1;
+    }
+    return 0;
+}
+
 LoadedSettings loadSettings(const Config& config) {
     ReadResult input = readRegularFile(config.settingsFile, 1 << 20);
     if (input.missing) return {};
@@ -63,24 +174,17 @@ LoadedSettings loadSettings(const Config& config) {
 SettingsEdit applySettings(const Value& current, const std::vector<std::string>& assignments) {
     Dictionary dict;
     if (current.dictionary()) dict = *current.dictionary();
+    std::set<std::string> given;
     for (const std::string& assignment : assignments) {
         size_t eq = assignment.find('=');
         if (eq == std::string::npos) return {{}, "\"" + assignment + "\" is not KEY=VALUE"};
         std::string name = assignment.substr(0, eq);
-        std::string text = assignment.substr(eq + 1);
         const SettingKey* key = findKey(name);
         if (!key) return {{}, "unknown setting \"" + name + "\" (known: " + knownKeys() + ")"};
-        Value value;
-        if (key->numeric) {
-            int32_t number = 0;
-            auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
-            if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
-                return {{}, name + " takes a whole number, not \"" + text + "\""};
-            }
-            value = Value::integer(number, 'i');
-        } else {
-            value = Value(text);
-        }
+        if (!given.insert(name).second) return {{}, name + " is given twice"};
+        auto parsed = parseValue(*key, assignment.substr(eq + 1));
+        if (auto* why = std::get_if<std::string>(&parsed)) return {{}, *why};
+        Value value = std::get<Value>(std::move(parsed));
         bool replaced = false;
         for (auto& [k, v] : dict) {
             if (k.string() && *k.string() == name) {
@@ -90,11 +194,21 @@ SettingsEdit applySettings(const Value& current, const std::vector<std::string>&
         }
         if (!replaced) dict.emplace_back(Value(name), value);
     }
-    // horavelset would refuse to write it; say why here, where the administrator can see it.
+    fillTemplates(dict);
     Value result(std::move(dict));
-    std::string whyNot;
-    if (!writeXmlPropertyList(result, &whyNot)) return {{}, "the settings file cannot hold this: " + whyNot};
+    if (auto why = unwritable(result)) return {{}, *why};
     return {std::move(result), std::nullopt};
+}
+
+Value defaultSettings() {
+    Dictionary dict;
+    for (const SettingKey& key : kSettingKeys) {
+        if (!key.numeric) continue;
+        int32_t value = std::string_view(key.name) == "status" ? 1 : std::string_view(key.name) == "warntime" ? 5 : 0;
+        dict.emplace_back(Value(key.name), Value::integer(std::max<int64_t>(value, key.min), 'i'));
+    }
+    fillTemplates(dict);
+    return Value(std::move(dict));
 }
 
 std::string renderSettings(const Value& dictionary) {
@@ -128,11 +242,18 @@ int runSettingsShow(const Config& config, std::ostream& out, std::ostream& err) 
     return 0;
 }
 
+int runSettingsReset(const Config& config, const Installer& installer, std::ostream& out, std::ostream& err) {
+    if (install(defaultSettings(), installer, err) != 0) return 1;
+    out << "Default settings installed in " << config.settingsFile << " (monitoring on).\n";
+    return 0;
+}
+
 int runSettingsSet(const Config& config, const std::vector<std::string>& assignments,
                    const Installer& installer, std::ostream& out, std::ostream& err) {
     LoadedSettings loaded = loadSettings(config);
     if (loaded.error) {
-        err << "horavelctl settings: " << *loaded.error << " (not changed)\n";
+        err << "horavelctl settings: " << *loaded.error << " (not changed; horavelctl settings reset "
+            << "writes a fresh file)\n";
         return 1;
     }
     SettingsEdit edit = applySettings(loaded.dictionary, assignments);
@@ -140,15 +261,7 @@ int runSettingsSet(const Config& config, const std::vector<std::string>& assignm
         err << "horavelctl settings: " << *edit.error << "\n";
         return 1;
     }
-    auto archive = typedstreamArchive(edit.dictionary);
-    if (!archive) {
-        err << "horavelctl settings: the settings file holds values that cannot be passed on\n";
-        return 1;
-    }
-    if (auto failure = installer(*archive)) {
-        err << "horavelctl settings: " << *failure << "\n";
-        return 1;
-    }
+    if (install(edit.dictionary, installer, err) != 0) return 1;
     out << "Settings installed in " << config.settingsFile << ".\n";
     return 0;
 }

@@ -5,6 +5,7 @@
 // daemon, so the daemon sees them exactly as it sees the preference pane's.
 
 #include <array>
+#include <cstdint>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -19,10 +20,16 @@ namespace hv {
 struct SettingKey {
     const char* name;
     bool numeric;  // false: a message template (a string)
+    // Numbers: the values the daemon reads as meant (anything else it misreads or wraps).
+    int64_t min = 0;
+    int64_t max = INT32_MAX;
+    // Templates: the text a fresh settings file holds, and the placeholder only this one fills.
+    const char* defaultText = nullptr;
+    const char* ownPlaceholder = nullptr;
 };
 
 // The keys the daemon reads, in the order it reads them.
-extern const std::array<SettingKey, 17> kSettingKeys;
+extern const std::array<SettingKey, 18> kSettingKeys;
 
 struct SettingsEdit {
     Value dictionary;
@@ -30,15 +37,24 @@ struct SettingsEdit {
 };
 
 // `current` (a dictionary, or nil when there is no file yet) with each "KEY=VALUE" applied:
-// numeric keys take a decimal 32-bit integer, templates any text. Keys keep their place; new
-// ones are added at the end. Unknown keys, malformed numbers and text the settings file cannot
-// hold (characters XML 1.0 cannot carry) are errors.
+// numeric keys take a decimal integer in the key's range, templates text whose placeholders
+// ("%u", "%a", "%w", "%m", "%l", "%sr", "%er", and "%g" in "grantmsg") the daemon fills. Keys
+// keep their place; new ones are added at the end, then every template the file lacks with its
+// default text, so no notice is ever empty. Unknown keys, a key given twice, malformed or
+// out-of-range numbers, unknown placeholders and text the settings file cannot hold
+// (characters XML 1.0 cannot carry) are errors that name the key.
 SettingsEdit applySettings(const Value& current, const std::vector<std::string>& assignments);
+
+// The settings a fresh install has: monitoring on, a 5-minute warning, a 15-minute disk check,
+// every other switch off, every template its default text.
+Value defaultSettings();
 
 // Every known key with its value ("not set" when absent), then any other keys the file holds.
 std::string renderSettings(const Value& dictionary);
 
 int runSettingsShow(const Config& config, std::ostream& out, std::ostream& err);
+// Replaces the settings file, whatever it holds (a corrupt file included), with defaultSettings().
+int runSettingsReset(const Config& config, const Installer& installer, std::ostream& out, std::ostream& err);
 int runSettingsSet(const Config& config, const std::vector<std::string>& assignments,
                    const Installer& installer, std::ostream& out, std::ostream& err);
 

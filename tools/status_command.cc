@@ -5,10 +5,16 @@
 #include <sys/shm.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <cstring>
 #include <ostream>
 
+#include "common/grant.h"
 #include "daemon/monitor.h"
+#include "foundation/calendar_date.h"
+#include "tools/grant_command.h"
+#include "tools/json_codec.h"
 #include "foundation/property_list.h"
 #include "installtool/install.h"
 #include "platform/linux/files.h"
@@ -25,6 +31,13 @@ std::string monitoring(const Config& config) {
     DecodeResult plist = readPropertyList(*file.bytes);
     if (!plist.ok() || !plist.value.dictionary()) return "unknown (" + config.settingsFile + " is not a settings dictionary)";
     return plist.value["status"].intValue() != 0 ? "on" : "off";
+}
+
+std::string clockText(int minute) {
+    minute = ((minute % 1440) + 1440) % 1440;
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d:%02d", minute / 60, minute % 60);
+    return text;
 }
 
 }  // namespace
@@ -68,30 +81,62 @@ std::optional<std::array<int32_t, 4>> readChannel(key_t key) {
     return words;
 }
 
-std::string describeChannel(const std::array<int32_t, 4>& w) {
-    const int32_t rmin = w[0], nmin = w[1], warn = w[2], rsec = w[3];
-    std::string time;
-    if (rmin < 0) time = "not shown";
-    else if ((warn & kRecordNoTimeLeft) != 0) time = "none (used up)";
-    else if (rmin == 0 && rsec <= 0) time = "no limit today";
-    else time = std::to_string(rmin) + " min" + (rsec > 0 ? " " + std::to_string(rsec) + " s" : "");
-    std::string net = nmin == -1 ? "no network limit" : nmin == -2 ? "network off" : std::to_string(nmin) + " min of network time";
-    return "time left " + time + "; " + net + "; warned " + ((warn & kRecordWarned) != 0 ? "yes" : "no") + " (rmin " +
-           std::to_string(rmin) + ", nmin " + std::to_string(nmin) + ", warn " + std::to_string(warn) +
-           ", rsec " + std::to_string(rsec) + ")";
+std::string describeConsole(const ConsoleFacts& facts) {
+    if (!facts.user) return "Nobody is at the console.";
+    std::string text = *facts.user + " is at the console: ";
+    if (!facts.record) return text + "the daemon publishes nothing (no remaining-time record)";
+    const int32_t rmin = (*facts.record)[0], nmin = (*facts.record)[1], warn = (*facts.record)[2],
+                  rsec = (*facts.record)[3];
+    if (rmin < 0) text += "no limit today (the time left is hidden)";
+    else if ((warn & kRecordNoTimeLeft) != 0) text += "no time left today";
+    else if (rmin == 0 && rsec <= 0) text += "no limit today";
+    else if (rsec > 0) text += std::to_string(rmin) + " min " + std::to_string(rsec) + " s left today";
+    else text += std::to_string(rmin) + (rmin == 1 ? " minute" : " minutes") + " left today";
+    if (facts.allowance && *facts.allowance != 0) {
+        text += " (of " + std::to_string(grantedAllowance(*facts.allowance, facts.granted));
+        if (facts.granted > 0) text += ", " + std::to_string(facts.granted) + " given";
+        if (facts.granted < 0) text += ", " + std::to_string(-static_cast<int64_t>(facts.granted)) + " taken away";
+        text += ")";
+    }
+    if (nmin >= 0) text += ", network until " + clockText(facts.minuteOfDay + nmin);
+    if (nmin == -2) text += ", network off";
+    if ((warn & kRecordWarned) != 0) text += ", warned";
+    return text;
 }
 
-int runStatus(const Config& config, const std::function<std::optional<std::string>()>& consoleUser,
+int runStatus(const Config& config, const std::function<std::optional<std::string>()>& consoleUser, bool asJson,
               std::ostream& out) {
-    DaemonState daemon = probeDaemon(config);
+    const DaemonState daemon = probeDaemon(config);
+    const double now = static_cast<double>(::time(nullptr));
+    ConsoleFacts facts;
+    facts.user = consoleUser();
+    facts.record = readChannel(config.shmKey);
+    if (facts.user) {
+        if (auto today = todaysAllowance(config, *facts.user, now)) {
+            facts.allowance = today->allowance;
+            facts.granted = today->granted;
+        }
+    }
+    const CalendarDate local(now);
+    facts.minuteOfDay = local.hourOfDay() * 60 + local.minuteOfHour();
+    if (asJson) {
+        Json json = {{"daemon", {{"running", daemon.running}, {"pid", daemon.pid ? Json(*daemon.pid) : Json()},
+                                 {"note", daemon.note}}},
+                     {"monitoring", monitoring(config)},
+                     {"console", facts.user ? Json(*facts.user) : Json()},
+                     {"allowance", facts.allowance ? Json(*facts.allowance) : Json()},
+                     {"granted", facts.granted},
+                     {"record", facts.record ? Json({{"rmin", (*facts.record)[0]}, {"nmin", (*facts.record)[1]},
+                                                     {"warn", (*facts.record)[2]}, {"rsec", (*facts.record)[3]}})
+                                             : Json()}};
+        out << json.dump(2) << "\n";
+        return daemon.running ? 0 : 3;
+    }
     out << "Daemon:     ";
     if (daemon.running) out << "running, pid " << *daemon.pid << "\n";
     else out << "not running (" << daemon.note << ")\n";
     out << "Monitoring: " << monitoring(config) << "\n";
-    auto user = consoleUser();
-    out << "Console:    " << (user ? *user : std::string("nobody")) << "\n";
-    auto words = readChannel(config.shmKey);
-    out << "Channel:    " << (words ? describeChannel(*words) : std::string("no channel")) << "\n";
+    out << describeConsole(facts) << "\n";
     return daemon.running ? 0 : 3;
 }
 

@@ -29,10 +29,23 @@ DaemonState probeDaemon(const Config& config, const std::string& procRoot = "/pr
 // when no segment exists for the key (nothing is created).
 std::optional<std::array<int32_t, 4>> readChannel(key_t key);
 
-// One line describing the record as the menu-bar display would show it.
-std::string describeChannel(const std::array<int32_t, 4>& words);
+// One sentence on the console user, e.g. "kid is at the console: 42 minutes left today (of 60, 15
+// given), network until 19:00, warned": the time left as the record gives it, the day's allowance
+// and grant when the store knows the account, the network's end at `minuteOfDay` plus the record's
+// network minutes, and whether the child has been warned.
+struct ConsoleFacts {
+    std::optional<std::string> user;
+    std::optional<std::array<int32_t, 4>> record;
+    std::optional<uint32_t> allowance;  // today's, before the grant; 0 = no limit
+    int32_t granted = 0;
+    int minuteOfDay = 0;
+};
+std::string describeConsole(const ConsoleFacts& facts);
 
-int runStatus(const Config& config, const std::function<std::optional<std::string>()>& consoleUser,
+// Prints the daemon's state, whether monitoring is on and the console sentence, or with `asJson`
+// the same facts with the raw record as one JSON object. Exit status 3 when the daemon is not
+// running, else 0.
+int runStatus(const Config& config, const std::function<std::optional<std::string>()>& consoleUser, bool asJson,
               std::ostream& out);
 
 }  // namespace hv

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "platform/linux/test_dir.h"
+#include "tools/json_codec.h"
 
 extern char** environ;
 
@@ -94,33 +95,43 @@ TEST_F(StatusCommandTest, TheChannelIsReadWithoutBeingCreated) {
     EXPECT_FALSE(readChannel(config_.shmKey));
 }
 
-TEST_F(StatusCommandTest, ChannelWordsAreDescribedAsTheDisplayShowsThem) {
-    struct Case {
-        std::array<int32_t, 4> words;
-        const char* says;
-    } cases[] = {
-        {{45, -1, 0, 30}, "time left 45 min 30 s; no network limit; warned no"},
-        {{0, 12, 1, 0}, "time left no limit today; 12 min of network time; warned yes"},
-        {{0, -2, 0, 15}, "time left 0 min 15 s; network off"},
-        {{-1, -1, 0, -1}, "time left not shown"},
-        {{0, -1, 3, 0}, "time left none (used up); no network limit; warned yes"},
-        {{0, -1, 2, 0}, "time left none (used up); no network limit; warned no"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_NE(describeChannel(c.words).find(c.says), std::string::npos) << describeChannel(c.words);
-    }
-}
-
 TEST_F(StatusCommandTest, StatusReportsEveryPart) {
     std::ofstream(config_.settingsFile) << R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict><key>status</key><integer>1</integer></dict></plist>
 )";
     std::ostringstream out;
-    EXPECT_EQ(runStatus(config_, [] { return std::optional<std::string>("kid"); }, out), 3);
+    EXPECT_EQ(runStatus(config_, [] { return std::optional<std::string>("kid"); }, false, out), 3);
     EXPECT_NE(out.str().find("Daemon:     not running (no pid file"), std::string::npos) << out.str();
     EXPECT_NE(out.str().find("Monitoring: on\n"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("Console:    kid\n"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().find("Channel:    no channel\n"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("kid is at the console: the daemon publishes nothing"), std::string::npos) << out.str();
+
+    std::ostringstream json;
+    EXPECT_EQ(runStatus(config_, [] { return std::nullopt; }, true, json), 3);
+    const Json parsed = Json::parse(json.str());
+    EXPECT_EQ(parsed["daemon"]["running"], false);
+    EXPECT_EQ(parsed["monitoring"], "on");
+    EXPECT_TRUE(parsed["console"].is_null());
+    EXPECT_TRUE(parsed["record"].is_null());
+}
+
+TEST_F(StatusCommandTest, TheConsoleIsDescribedInWords) {
+    struct Case {
+        std::array<int32_t, 4> record;
+        std::optional<uint32_t> allowance;
+        int32_t granted;
+        const char* says;
+    } cases[] = {
+        {{42, 120, 1, 0}, 45, 15, "kid is at the console: 42 minutes left today (of 60, 15 given), network until 19:00, warned"},
+        {{1, -1, 0, 0}, 60, -20, "kid is at the console: 1 minute left today (of 40, 20 taken away)"},
+        {{41, -2, 0, 30}, std::nullopt, 0, "kid is at the console: 41 min 30 s left today, network off"},
+        {{0, -1, 3, 0}, 60, 0, "kid is at the console: no time left today (of 60), warned"},
+        {{0, -1, 0, 0}, 0, 0, "kid is at the console: no limit today"},
+        {{-1, -1, 0, -1}, 0, 0, "kid is at the console: no limit today (the time left is hidden)"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(describeConsole(ConsoleFacts{"kid", c.record, c.allowance, c.granted, 17 * 60}), c.says);
+    }
+    EXPECT_EQ(describeConsole(ConsoleFacts{}), "Nobody is at the console.");
 }
 
 }  // namespace

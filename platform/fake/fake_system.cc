@@ -442,4 +442,16 @@ System::OpenedChannel FakeSystem::openChannel(key_t key, size_t size, const std:
     return opened;
 }
 
+std::optional<std::vector<std::string>> FakeSystem::listDirectory(const std::string& path) {
+    const std::string prefix = path + "/";
+    std::vector<std::string> names;
+    for (auto it = files.lower_bound(prefix); it != files.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+         ++it) {
+        const std::string rest = it->first.substr(prefix.size());
+        if (rest.find('/') == std::string::npos) names.push_back(rest);
+    }
+    if (names.empty()) return std::nullopt;
+    return names;
+}
+
 }  // namespace hv

@@ -198,6 +198,8 @@ public:
     bool linkFile(const std::string& from, const std::string& to) override;
     bool makeRootDirectory(const std::string& path, mode_t mode) override;
     bool fileExists(const std::string& path) override { return files.count(path) != 0; }
+    // The planted files directly below `path`; nullopt when none is (no empty directories here).
+    std::optional<std::vector<std::string>> listDirectory(const std::string& path) override;
     std::optional<FileInfo> fileInfo(const std::string& path) override;
     // Follows links (files of type S_IFLNK whose bytes are the target path).
     std::optional<FileInfo> resolvedFileInfo(const std::string& path) override;

@@ -1,5 +1,6 @@
 #include "platform/linux/files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -202,6 +203,23 @@ bool removePath(const std::string& path) { return unlink(path.c_str()) == 0; }
 bool pathExists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;
+}
+
+std::optional<std::vector<std::string>> directoryNames(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    ::closedir(dir);
+    return names;
 }
 
 std::optional<FileInfo> pathInfo(const std::string& path) {

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/system.h"
 
@@ -43,6 +44,9 @@ bool makeRootDirectory(const std::string& path, mode_t mode);
 bool removePath(const std::string& path);
 // True when anything, a dangling link included, stands at the path.
 bool pathExists(const std::string& path);
+// The names in the directory at the path ("." and ".." left out), unordered; nullopt when it
+// cannot be opened as a directory. A link at the path is not followed.
+std::optional<std::vector<std::string>> directoryNames(const std::string& path);
 std::optional<FileInfo> pathInfo(const std::string& path);
 // stat(): the file at the end of any links; nullopt when there is none.
 std::optional<FileInfo> resolvedPathInfo(const std::string& path);

@@ -130,6 +130,10 @@ bool LinuxSystem::makeRootDirectory(const std::string& path, mode_t mode) {
 
 bool LinuxSystem::fileExists(const std::string& path) { return pathExists(path); }
 
+std::optional<std::vector<std::string>> LinuxSystem::listDirectory(const std::string& path) {
+    return directoryNames(path);
+}
+
 std::optional<FileInfo> LinuxSystem::fileInfo(const std::string& path) { return pathInfo(path); }
 
 std::optional<FileInfo> LinuxSystem::resolvedFileInfo(const std::string& path) {

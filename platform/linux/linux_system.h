@@ -48,6 +48,7 @@ public:
     bool linkFile(const std::string& from, const std::string& to) override;
     bool makeRootDirectory(const std::string& path, mode_t mode) override;
     bool fileExists(const std::string& path) override;
+    std::optional<std::vector<std::string>> listDirectory(const std::string& path) override;
     std::optional<FileInfo> fileInfo(const std::string& path) override;
     std::optional<FileInfo> resolvedFileInfo(const std::string& path) override;
     bool walkTree(const std::string& root, const std::function<void(uint64_t)>& entry) override;

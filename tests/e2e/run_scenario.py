@@ -19,7 +19,8 @@ import traceback
 
 import registry
 import sandbox
-import scenarios_daemon  # noqa: F401  (registers scenarios)
+import scenarios_controls  # noqa: F401  (registers scenarios)
+import scenarios_daemon  # noqa: F401
 import scenarios_demo  # noqa: F401
 import scenarios_enforce  # noqa: F401
 import scenarios_hostile  # noqa: F401

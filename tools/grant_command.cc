@@ -1,0 +1,108 @@
+#include "tools/grant_command.h"
+
+#include <ostream>
+
+#include "common/grant.h"
+#include "common/policy_store.h"
+#include "common/table_element.h"
+#include "foundation/calendar_date.h"
+#include "platform/linux/files.h"
+
+namespace hv {
+namespace {
+
+constexpr mode_t kStoreDirectoryMode = 0700;
+constexpr mode_t kStoreFileMode = 0600;
+constexpr size_t kMaxGrantFile = 64;
+
+struct GrantBasis {
+    uint32_t allowance = 0;        // today's, 0 = no limit
+    std::optional<Grant> current;  // the file's grant, whatever its date
+    std::optional<std::string> error;
+};
+
+// Today's allowance from the account's store entry, and the grant file as it stands.
+GrantBasis basisOf(const Config& config, const std::string& user, double unixTime) {
+    GrantBasis basis;
+    if (!usableAccountName(user)) {
+        basis.error = "\"" + user + "\" is not an account name";
+        return basis;
+    }
+    StoredPolicy stored =
+        readStoredPolicy(config, user, [](const std::string& path) { return readRegularFile(path, kMaxStoreFile); });
+    if (!stored.managed) {
+        basis.error = user + " has no policy in the store (horavelctl policy set " + user + " FILE first)";
+        return basis;
+    }
+    if (!stored.list || stored.list->empty() || !recordAt(*stored.list, 0)) {
+        basis.error = user + "'s store entry cannot be used: " + stored.problem;
+        return basis;
+    }
+    const int weekday = CalendarDate(unixTime).dayOfWeek();
+    basis.allowance = static_cast<uint32_t>(recordAt(*stored.list, 0)->day(weekday).intValue());
+    ReadResult file = readRegularFile(config.storeGrantPath(user), kMaxGrantFile);
+    if (file.bytes) basis.current = parseGrant(*file.bytes);
+    return basis;
+}
+
+std::string signedMinutes(int32_t minutes) {
+    return (minutes > 0 ? "+" : "") + std::to_string(minutes);
+}
+
+void describe(const std::string& user, uint32_t allowance, int32_t granted, std::ostream& out) {
+    if (allowance == 0) {
+        out << user << " has no allowance today (no limit), so a grant changes nothing today; today's grant is "
+            << signedMinutes(granted) << " minutes.\n";
+        return;
+    }
+    out << user << " may use " << grantedAllowance(allowance, granted) << " minutes today (allowance " << allowance
+        << ", grant " << signedMinutes(granted) << ").\n";
+}
+
+}  // namespace
+
+int runGrant(const Config& config, const std::string& user, int32_t minutes, double unixTime,
+             const ReloadSignal& reload, std::ostream& out, std::ostream& err) {
+    GrantBasis basis = basisOf(config, user, unixTime);
+    if (basis.error) {
+        err << "horavelctl grant: " << *basis.error << "\n";
+        return 1;
+    }
+    const int today = localDay(unixTime);
+    const int64_t sum = static_cast<int64_t>(grantFor(basis.current, today)) + minutes;
+    const int32_t lowest = lowestGrant(basis.allowance);
+    const int32_t total = static_cast<int32_t>(std::clamp<int64_t>(sum, lowest, 24 * 60));
+    if (!makeRootDirectory(config.storeRoot, kStoreDirectoryMode) ||
+        !makeRootDirectory(config.storeRoot + "/grants", kStoreDirectoryMode) ||
+        !writeFileAtomically(config.storeGrantPath(user), formatGrant(Grant{today, total}), kStoreFileMode,
+                             FileOwner{0, 0})) {
+        err << "horavelctl grant: cannot write " << config.storeGrantPath(user) << "\n";
+        return 1;
+    }
+    if (total != sum) {
+        out << "Today's grant is limited to " << signedMinutes(total) << " minutes (from minus the day's allowance "
+            << "to a whole day).\n";
+    }
+    describe(user, basis.allowance, total, out);
+    if (!reload()) out << kDaemonNotRunning << "\n";
+    return 0;
+}
+
+std::optional<TodaysAllowance> todaysAllowance(const Config& config, const std::string& user, double unixTime) {
+    GrantBasis basis = basisOf(config, user, unixTime);
+    if (basis.error) return std::nullopt;
+    return TodaysAllowance{basis.allowance, grantFor(basis.current, localDay(unixTime))};
+}
+
+int runGrantShow(const Config& config, const std::string& user, double unixTime, std::ostream& out,
+                 std::ostream& err) {
+    GrantBasis basis = basisOf(config, user, unixTime);
+    if (basis.error) {
+        err << "horavelctl grant: " << *basis.error << "\n";
+        return 1;
+    }
+    describe(user, basis.allowance, grantFor(basis.current, localDay(unixTime)), out);
+    return 0;
+}
+
+}  // namespace hv
