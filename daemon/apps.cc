@@ -57,6 +57,23 @@ std::vector<std::string> Monitor::watchedApplications() const {
     return names;
 }
 
+// Between application minutes, an application whose minutes are used up today is ended as soon as
+// it runs, not up to a minute later: otherwise starting it again after each ending would give it
+// most of every minute. Only then does a tick look at the process table for it.
+void Monitor::endUsedUpApplications() {
+    const CalendarDate now = calendarDate();
+    const int day = now.dayOfWeek();
+    for (size_t i = 0; i < userlist.size(); ++i) {
+        const auto record = recordAt(userlist, i);
+        if (!isAppRecord(record) || countedOnAnotherDay(*record, now)) continue;
+        const int32_t allowed = record->day(day).intValue();
+        if (allowed <= 0 || record->usage().intValue() < allowed) continue;
+        if (const std::optional<std::string> base = applicationName(*record)) {
+            endProcesses(applicationProcesses(*base, user));
+        }
+    }
+}
+
 // Application minutes pass every 13th call (65 seconds at the 5-second tick). In each, every
 // application record is examined: a running application is counted while its allowance lasts,
 // warned about when few minutes are left, and ended once they are used up. All records share the
@@ -65,7 +82,10 @@ void Monitor::checkApps() {
     if (!hasAppRecord(userlist)) return;
 
     auminsec += 5;
-    if (auminsec <= 60) return;
+    if (auminsec <= 60) {
+        endUsedUpApplications();
+        return;
+    }
     auminsec = 0;
 
     const CalendarDate now = calendarDate();

@@ -30,14 +30,13 @@ class AppsTest : public MonitorsTest {
         return recordAt(m.userlist, index)->usage().intValue();
     }
 
-    // One application minute: twelve calls that only count seconds, then the one that works,
-    // and the save that ends its tick.
+    // One application minute: twelve calls that only count seconds (and end what is used up
+    // already), then the one that works, and the save that ends its tick.
     void appMinute(Monitor& m) {
-        const size_t signals = sys.signalsSent.size(), notices = sys.notices.size();
+        const size_t notices = sys.notices.size();
         const size_t writes = sys.atomicWrites.size();
         for (int i = 0; i < 12; ++i) m.checkApps();
         EXPECT_EQ(m.auminsec, 60u);
-        EXPECT_EQ(sys.signalsSent.size(), signals);
         EXPECT_EQ(sys.notices.size(), notices);
         EXPECT_EQ(sys.atomicWrites.size(), writes);
         m.checkApps();
@@ -187,7 +186,7 @@ TEST_F(AppsTest, EveryProcessThatIsTheApplicationEndsAndWhatIgnoresSigtermIsKill
     sys.process(decoy)->ignoresTerm = true;
     sys.process(real)->ignoresTerm = true;
 
-    appMinute(m);
+    m.checkApps();  // used up already: the next tick ends it, application minute or not
     EXPECT_EQ(sys.signalsSent, terms({decoy, real, linked, sameFile}));
     // Only the processes whose command name left it open had their executable read.
     EXPECT_EQ(sys.executableReads, 4 * sys.scans);
@@ -206,9 +205,12 @@ TEST_F(AppsTest, EveryProcessThatIsTheApplicationEndsAndWhatIgnoresSigtermIsKill
     EXPECT_EQ(sys.signalsSent.size(), 6u) << "each SIGKILL is sent once";
 }
 
-TEST_F(AppsTest, TicksLookAtTheConsoleOnceAndAtTheProcessTableOnlyInApplicationMinutes) {
+// The process table is looked at in application minutes, and between them only while an
+// application's minutes are used up: then it is ended on the tick after each start, so starting it
+// again and again gains no minute.
+TEST_F(AppsTest, TicksLookAtTheConsoleOnceAndAtTheProcessTableOnlyWhenAnApplicationNeedsIt) {
     Monitor& m = withApps({appRecord("A.app", k30, Value::integer(24, 'i')),
-                           appRecord("B.app", k30, Value::integer(30, 'i'))});
+                           appRecord("B.app", k30, Value::integer(29, 'i'))});
     m.isRunning = true;
     m.appmon = 1;
     const pid_t a = run("A");
@@ -222,11 +224,21 @@ TEST_F(AppsTest, TicksLookAtTheConsoleOnceAndAtTheProcessTableOnlyInApplicationM
     EXPECT_EQ(sys.scans, 1) << "both records share one scan";
     EXPECT_EQ(sys.consoleLookups, 13);
     EXPECT_EQ(used(m, 1), 25);
+    EXPECT_EQ(used(m, 2), 30);
+    EXPECT_TRUE(sys.running(b)) << "its last minute was counted; it ends from the next tick";
+
+    std::vector<pid_t> starts = {b};
+    for (int i = 0; i < 3; ++i) {
+        m.userMonitor();
+        EXPECT_FALSE(sys.running(starts.back()));
+        starts.push_back(run("B"));  // started again at once
+    }
+    EXPECT_EQ(sys.signalsSent, terms({starts[0], starts[1], starts[2]}));
     EXPECT_TRUE(sys.running(a));
-    EXPECT_FALSE(sys.running(b));
+    EXPECT_EQ(sys.scans, 4);
     // Outside a tick nothing is kept: a lookup sees the table as it is now.
     EXPECT_EQ(m.findProcess("A", "kid"), a);
-    EXPECT_EQ(sys.scans, 2);
+    EXPECT_EQ(sys.scans, 5);
 }
 
 TEST_F(AppsTest, APidThatNowNamesAnotherProcessGetsNoSigkill) {

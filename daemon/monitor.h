@@ -153,6 +153,9 @@ public:
     void interfaceUp();
     void interfaceDown();
     void checkApps();
+    // Ends every process of each application whose minutes are used up today (the ticks between
+    // application minutes).
+    void endUsedUpApplications();
     void checkDiskUsage();
 
     // SIGUSR1 / SIGUSR2: log "enabled" / "disabled" and reload the settings.

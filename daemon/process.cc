@@ -142,11 +142,12 @@ void Monitor::endProcesses(const std::vector<ProcessEntry>& processes) {
     // moment between the scan and the signal is one in which a pid can pass to another process.
     const double due = system.monotonicNow() + kApplicationKillDelay;
     for (const ProcessEntry& process : processes) {
-        if (process.pid <= 1 || !system.sendSignal(process.pid, SIGTERM)) continue;
+        // A process already told to end waits for its SIGKILL; it is not told again every tick.
         const bool pending = std::any_of(pendingKills.begin(), pendingKills.end(), [&](const PendingKill& k) {
             return k.pid == process.pid && k.startTime == process.startTime;
         });
-        if (!pending) pendingKills.push_back(PendingKill{process.pid, process.uid, process.startTime, due});
+        if (pending || process.pid <= 1 || !system.sendSignal(process.pid, SIGTERM)) continue;
+        pendingKills.push_back(PendingKill{process.pid, process.uid, process.startTime, due});
     }
 }
 
