@@ -172,6 +172,17 @@ public:
     // The kernel's IPv4 interface list (SIOCGIFCONF); nullopt when the socket or list fails.
     virtual std::optional<std::vector<InterfaceEntry>> interfaces() = 0;
 
+    // The daemon's own firewall table (nftables "inet horavel"): the accounts whose traffic is
+    // rejected on every interface, present and future, loopback excepted. setNetworkBlocked adds
+    // or removes one account and replaces the whole table in one transaction; clearFirewall
+    // removes the table, whatever an earlier run left in it. Both are false when the firewall
+    // cannot be changed (no nft, no permission); the table is then as it was.
+    virtual bool setNetworkBlocked(uid_t uid, bool blocked) = 0;
+    virtual bool clearFirewall() = 0;
+
+    // Ends run() with `code` once the running callback returns.
+    virtual void stop(int code) = 0;
+
     // Sleep and wake. registerPower returns false when power events cannot be had (no bus, no
     // logind). The handler runs on the loop; after WillSleep it must call allowPowerChange().
     virtual bool registerPower(std::function<void(PowerEvent)> handler) = 0;

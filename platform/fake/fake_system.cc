@@ -259,6 +259,24 @@ int FakeSystem::runShell(const std::string& command) {
     return onShell ? onShell(command) : shellStatus;
 }
 
+bool FakeSystem::setNetworkBlocked(uid_t uid, bool blocked) {
+    firewallChanges.push_back((blocked ? "block " : "unblock ") + std::to_string(uid));
+    if (firewallFails) return false;
+    if (blocked) {
+        blockedUids.insert(uid);
+    } else {
+        blockedUids.erase(uid);
+    }
+    return true;
+}
+
+bool FakeSystem::clearFirewall() {
+    firewallChanges.push_back("clear");
+    if (firewallFails) return false;
+    blockedUids.clear();
+    return true;
+}
+
 void FakeSystem::showNotice(const Notice& notice) {
     notices.push_back(notice);
     events.push_back("notice " + notice.header + "|" + notice.message);
