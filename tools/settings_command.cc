@@ -12,12 +12,12 @@
 
 namespace hv {
 
-const std::array<SettingKey, 17> kSettingKeys = {{
+const std::array<SettingKey, 18> kSettingKeys = {{
     {"status", true},     {"keeplimit", true},  {"warntime", true},    {"warnmsg", false},
     {"warnonce", true},   {"appmsg", false},    {"rangemsg", false},   {"logoutmsg", false},
     {"diskmsg", false},   {"showremain", true}, {"hideremain", true},  {"diskmon", true},
-    {"netmon", true},     {"appmon", true},     {"diskmontime", true}, {"tracksleep", true},
-    {"notimeout", true},
+    {"netmon", true},     {"netmethod", false}, {"appmon", true},      {"diskmontime", true},
+    {"tracksleep", true}, {"notimeout", true},
 }};
 
 namespace {

@@ -18,11 +18,11 @@ namespace hv {
 
 struct SettingKey {
     const char* name;
-    bool numeric;  // false: a message template (a string)
+    bool numeric;  // false: a text (a message template, or "netmethod")
 };
 
 // The keys the daemon reads, in the order it reads them.
-extern const std::array<SettingKey, 17> kSettingKeys;
+extern const std::array<SettingKey, 18> kSettingKeys;
 
 struct SettingsEdit {
     Value dictionary;
