@@ -245,6 +245,9 @@ public:
     // in for it. When false, rmin 0 means no limit rather than no time left.
     bool timeLimited = false;
     uint32_t nrmin = 0;
+    // While the network is off: the minute of the day at which the next network range begins
+    // today, or -1 when none does.
+    int32_t netback = -1;
     uint32_t armin = 0;
     uint32_t auminsec = 0;
     uint32_t warntime = 5;

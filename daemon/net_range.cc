@@ -130,6 +130,13 @@ void Monitor::checkNetRange(int32_t index) {
         return;
     }
     nrmin = static_cast<uint32_t>(-2);
+    // What the status and the tray tell the user: the next range to begin today.
+    netback = -1;
+    for (int64_t i = 0; i < list.size(); ++i) {
+        const DayRange range = list[i];
+        if (range.unset() || range.start <= now || range.start > 1439) continue;
+        if (netback == -1 || range.start < static_cast<uint32_t>(netback)) netback = static_cast<int32_t>(range.start);
+    }
     interfaceDown();
 }
 

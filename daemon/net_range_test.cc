@@ -162,6 +162,21 @@ TEST_F(NetRangeTest, OnlyTheFirstRangeHoldingTheMinuteCounts) {
     EXPECT_EQ(m.nrmin, kNetworkOff);
 }
 
+// While off, the status and the tray are told when the next range begins today.
+TEST_F(NetRangeTest, OffUntilTheNextRangeBegins) {
+    Monitor& m = monitorWith({rangedLimit(0, 3), rangeRecord(960), rangeRecord(1080), rangeRecord(600),
+                              rangeRecord(720), rangeRecord(0), rangeRecord(0)});
+    const struct {
+        int hour, minute;
+        int32_t back;
+    } steps[] = {{9, 0, 600}, {12, 0, 960}, {13, 0, 960}, {18, 0, -1}, {23, 59, -1}};
+    for (const auto& step : steps) {
+        check(m, step.hour, step.minute);
+        EXPECT_EQ(m.nrmin, kNetworkOff);
+        EXPECT_EQ(m.netback, step.back) << step.hour << ":" << step.minute;
+    }
+}
+
 TEST_F(NetRangeTest, UnsetRangesLeaveTheNetworkOnAllDay) {
     Monitor& m = monitorWith(
         {rangedLimit(0, 2), rangeRecord(0), rangeRecord(0), rangeRecord(0), rangeRecord(0)});
@@ -258,6 +273,7 @@ struct TickCase {
     int64_t netmon;
     size_t blocks;      // firewall changes over three ticks outside the range
     int32_t published;  // the network word of the remaining-time record
+    int32_t back;       // the word after the record
 };
 
 void PrintTo(const TickCase& c, std::ostream* os) { *os << c.name; }
@@ -281,11 +297,12 @@ TEST_P(NetRangeThroughTheTick, OneRuleForManyTicks) {
     EXPECT_EQ(sys.blockedUids.size(), c.blocks);
     EXPECT_EQ(countLog("network off for kid"), c.blocks);
     EXPECT_EQ(sys.channel->words[1], c.published);
+    EXPECT_EQ(sys.channel->networkBack, c.back);
     EXPECT_TRUE(sys.commands.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Netmon, NetRangeThroughTheTick,
-                         ::testing::Values(TickCase{"off", 0, 0, -1}, TickCase{"on", 1, 1, -2}),
+                         ::testing::Values(TickCase{"off", 0, 0, -1, -1}, TickCase{"on", 1, 1, -2, 960}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 class NetworkGivenBack;

@@ -111,6 +111,10 @@ public:
     virtual void unlock() = 0;
     // Write the four 32-bit words at the start of the segment, in native byte order.
     virtual void write(const int32_t (&words)[4]) = 0;
+    // Writes the minute of the day (0-1439) at which the network comes back, or -1 (the network
+    // is not off, or not again today), as one more 32-bit word right after the record: readers
+    // of the record alone never see it.
+    virtual void writeNetworkBack(int32_t minute) = 0;
 };
 
 class System {

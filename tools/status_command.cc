@@ -27,6 +27,8 @@ std::string monitoring(const Config& config) {
     return plist.value["status"].intValue() != 0 ? "on" : "off";
 }
 
+std::string twoDigits(int32_t n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+
 }  // namespace
 
 DaemonState probeDaemon(const Config& config, const std::string& procRoot) {
@@ -57,25 +59,29 @@ DaemonState probeDaemon(const Config& config, const std::string& procRoot) {
     return state;
 }
 
-std::optional<std::array<int32_t, 4>> readChannel(key_t key) {
+std::optional<std::array<int32_t, 5>> readChannel(key_t key) {
     int id = ::shmget(key, 0, 0);
     if (id < 0) return std::nullopt;
     void* address = ::shmat(id, nullptr, SHM_RDONLY);
     if (address == reinterpret_cast<void*>(-1)) return std::nullopt;
-    std::array<int32_t, 4> words{};
+    std::array<int32_t, 5> words{};
     std::memcpy(words.data(), address, sizeof words);
     ::shmdt(address);
     return words;
 }
 
-std::string describeChannel(const std::array<int32_t, 4>& w) {
-    const int32_t rmin = w[0], nmin = w[1], warn = w[2], rsec = w[3];
+std::string describeChannel(const std::array<int32_t, 5>& w) {
+    const int32_t rmin = w[0], nmin = w[1], warn = w[2], rsec = w[3], back = w[4];
     std::string time;
     if (rmin < 0) time = "not shown";
     else if ((warn & kRecordNoTimeLeft) != 0) time = "none (used up)";
     else if (rmin == 0 && rsec <= 0) time = "no limit today";
     else time = std::to_string(rmin) + " min" + (rsec > 0 ? " " + std::to_string(rsec) + " s" : "");
-    std::string net = nmin == -1 ? "no network limit" : nmin == -2 ? "network off" : std::to_string(nmin) + " min of network time";
+    std::string net = nmin == -1 ? "no network limit" : std::to_string(nmin) + " min of network time";
+    if (nmin == -2) {
+        net = back >= 0 && back < 24 * 60 ? "network off until " + twoDigits(back / 60) + ":" + twoDigits(back % 60)
+                                          : "network off for the rest of the day";
+    }
     return "time left " + time + "; " + net + "; warned " + ((warn & kRecordWarned) != 0 ? "yes" : "no") + " (rmin " +
            std::to_string(rmin) + ", nmin " + std::to_string(nmin) + ", warn " + std::to_string(warn) +
            ", rsec " + std::to_string(rsec) + ")";

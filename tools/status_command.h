@@ -25,12 +25,13 @@ struct DaemonState {
 // Reads config.pidFile and checks the process behind it through `procRoot` (normally "/proc").
 DaemonState probeDaemon(const Config& config, const std::string& procRoot = "/proc");
 
-// The four words of the remaining-time record, read from the segment attached read-only; nullopt
-// when no segment exists for the key (nothing is created).
-std::optional<std::array<int32_t, 4>> readChannel(key_t key);
+// The four words of the remaining-time record and the word after it (the minute of the day the
+// network comes back, -1 when not today), read from the segment attached read-only; nullopt when
+// no segment exists for the key (nothing is created).
+std::optional<std::array<int32_t, 5>> readChannel(key_t key);
 
 // One line describing the record as the menu-bar display would show it.
-std::string describeChannel(const std::array<int32_t, 4>& words);
+std::string describeChannel(const std::array<int32_t, 5>& words);
 
 int runStatus(const Config& config, const std::function<std::optional<std::string>()>& consoleUser,
               std::ostream& out);

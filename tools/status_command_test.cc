@@ -84,27 +84,30 @@ TEST_F(StatusCommandTest, TheChannelIsReadWithoutBeingCreated) {
     ASSERT_GE(id, 0) << std::strerror(errno);
     void* at = ::shmat(id, nullptr, 0);
     ASSERT_NE(at, reinterpret_cast<void*>(-1));
-    const int32_t words[4] = {45, -2, 1, 30};
+    const int32_t words[5] = {45, -2, 1, 30, 960};
     std::memcpy(at, words, sizeof words);
     auto read = readChannel(config_.shmKey);
     ::shmdt(at);
     ::shmctl(id, IPC_RMID, nullptr);
     ASSERT_TRUE(read);
-    EXPECT_EQ(*read, (std::array<int32_t, 4>{45, -2, 1, 30}));
+    EXPECT_EQ(*read, (std::array<int32_t, 5>{45, -2, 1, 30, 960}));
     EXPECT_FALSE(readChannel(config_.shmKey));
 }
 
 TEST_F(StatusCommandTest, ChannelWordsAreDescribedAsTheDisplayShowsThem) {
     struct Case {
-        std::array<int32_t, 4> words;
+        std::array<int32_t, 5> words;
         const char* says;
     } cases[] = {
-        {{45, -1, 0, 30}, "time left 45 min 30 s; no network limit; warned no"},
-        {{0, 12, 1, 0}, "time left no limit today; 12 min of network time; warned yes"},
-        {{0, -2, 0, 15}, "time left 0 min 15 s; network off"},
-        {{-1, -1, 0, -1}, "time left not shown"},
-        {{0, -1, 3, 0}, "time left none (used up); no network limit; warned yes"},
-        {{0, -1, 2, 0}, "time left none (used up); no network limit; warned no"},
+        {{45, -1, 0, 30, 0}, "time left 45 min 30 s; no network limit; warned no"},
+        {{0, 12, 1, 0, -1}, "time left no limit today; 12 min of network time; warned yes"},
+        {{0, -2, 0, 15, 960}, "time left 0 min 15 s; network off until 16:00;"},
+        {{0, -2, 0, 15, 545}, "network off until 09:05;"},
+        {{0, -2, 0, 15, -1}, "network off for the rest of the day;"},
+        {{0, -2, 0, 15, 99999}, "network off for the rest of the day;"},
+        {{-1, -1, 0, -1, 0}, "time left not shown"},
+        {{0, -1, 3, 0, 0}, "time left none (used up); no network limit; warned yes"},
+        {{0, -1, 2, 0, 0}, "time left none (used up); no network limit; warned no"},
     };
     for (const Case& c : cases) {
         EXPECT_NE(describeChannel(c.words).find(c.says), std::string::npos) << describeChannel(c.words);

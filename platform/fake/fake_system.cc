@@ -37,6 +37,7 @@ public:
         std::copy(std::begin(words), std::end(words), state_->words.begin());
         state_->writes.push_back(state_->words);
     }
+    void writeNetworkBack(int32_t minute) override { state_->networkBack = minute; }
 
 private:
     std::shared_ptr<FakeChannelState> state_;

@@ -49,6 +49,7 @@ struct FakeChannelState {
     int unlockedWrites = 0;    // writes made without holding the semaphore (a fault)
     std::array<int32_t, 4> words{};                 // the record as a reader sees it now
     std::vector<std::array<int32_t, 4>> writes;     // every write, in order
+    int32_t networkBack = 0;                        // the word after the record
     key_t key = 0;
     size_t size = 0;
     std::string semaphoreName;
