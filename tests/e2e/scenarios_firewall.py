@@ -8,7 +8,8 @@ import subprocess
 
 from policies import policy
 from registry import scenario
-from sandbox import KID, PID_FILE, PYTHON, check, hold, interface_flags, run, wait_until
+from sandbox import (KID, PID_FILE, PYTHON, check, hhmm, hold, interface_flags, minute_of_day, run,
+                     wait_until)
 from scenarios_daemon import new_user_line
 from scenarios_monitors import range_after_now, range_around_now
 
@@ -77,12 +78,16 @@ def firewall_range(box):
     peer = peer_namespace(box)
     add_link(peer, UPLINK)
     box.set_settings(status=1, netmon=1, showremain=1)
-    box.install_policy(policy(KID, allowance=0, net_ranges=[range_after_now()]))
+    closed = range_after_now()
+    box.install_policy(policy(KID, allowance=0, net_ranges=[closed]))
     box.login(KID, "3")
     box.start_daemon()
     log = box.log
     log.wait_for("network off for kid", timeout=20)
     check_network(box, False, [UPLINK])
+    said = (f"network off until {hhmm(closed[0])}" if closed[0] > minute_of_day()
+            else "network off for the rest of the day")
+    wait_until(lambda: said in box.ctl("status").decode(), 10, f"horavelctl status to say {said}")
     add_link(peer, TETHER)
     check_network(box, False, [UPLINK, TETHER])
     check("UP" in interface_flags(UPLINK[0]) and "UP" in interface_flags(TETHER[0]),
