@@ -46,6 +46,7 @@ void Monitor::showRemain() {
         return;
     }
     sharedMem->write(words);
+    sharedMem->writeNetworkBack(shown && static_cast<int32_t>(nrmin) == -2 ? netback : -1);
     sharedMem->unlock();
 }
 

@@ -31,6 +31,7 @@ int main(int argc, char** argv) {
     sigaddset(&handled, SIGUSR1);
     sigaddset(&handled, SIGUSR2);
     sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGTERM);
     sigprocmask(SIG_BLOCK, &handled, nullptr);
 
     hv::registerTableElement();

@@ -149,9 +149,21 @@ public:
     // record's index in `userlist`.
     void checkTimeRange(int32_t index);
     void checkNetRange(int32_t index);
+    // Logs "monitor %@ / %@" for each IPv4 record of an interface that is up and not a loopback;
+    // the last one is `interface`.
     void getInterface();
+    // Network on: lifts the firewall rule of the account whose network is off and brings up every
+    // interface the daemon switched off, whichever method switched them; logs "network on for
+    // %@" when the network was off. A rule that cannot be lifted leaves `ifStatus` false, so the
+    // next check tries again.
     void interfaceUp();
+    // Network off for the loaded user, by `netmethod`: the firewall rejects the account's traffic
+    // on every interface (installed once, on the change of state), or every interface that is up
+    // and not a loopback is switched off with "ifconfig %@ down" (on every call, so one that came
+    // up since is switched off too). Logs "network off for %@" on the change of state.
     void interfaceDown();
+    // Whether network ranges are enforced by the firewall ("netmethod" other than "interface").
+    bool firewallMethod() const;
     void checkApps();
     // Ends every process of each application whose minutes are used up today (the ticks between
     // application minutes).
@@ -203,6 +215,13 @@ public:
     // The text last expanded by makeMessage.
     std::optional<std::string> message;
     std::optional<std::string> interface;
+    // How network ranges are enforced: "interface", or the firewall (any other value, or none).
+    std::optional<std::string> netmethod;
+    // The account whose network is off, the uid the firewall blocks for it, and the interfaces
+    // switched off for it, each until the network is on again (across reloads of the policy).
+    std::optional<std::string> networkOffFor;
+    std::optional<uid_t> blockedUid;
+    std::vector<std::string> switchedOff;
 
     // The seconds towards the next minute that each user had counted when their policy was
     // last replaced, and when. The first tick of a user who is back the same day (with today's
@@ -242,6 +261,9 @@ public:
     // in for it. When false, rmin 0 means no limit rather than no time left.
     bool timeLimited = false;
     uint32_t nrmin = 0;
+    // While the network is off: the minute of the day at which the next network range begins
+    // today, or -1 when none does.
+    int32_t netback = -1;
     uint32_t armin = 0;
     uint32_t auminsec = 0;
     uint32_t warntime = 5;

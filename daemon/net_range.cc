@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/table_element.h"
 #include "daemon/monitor.h"
@@ -24,43 +26,78 @@ std::string shellWord(const std::string& name) {
     return quoted + "'";
 }
 
+// The IPv4 records of interfaces that are up and not loopbacks, in the kernel's order, named as
+// interfaces (an alias such as eth0:1 is eth0).
+std::vector<std::pair<std::string, std::string>> upInterfaces(System& system) {
+    std::vector<std::pair<std::string, std::string>> found;
+    const auto list = system.interfaces();
+    if (!list) return found;
+    for (const InterfaceEntry& entry : *list) {
+        if (entry.family != AF_INET || !entry.up) continue;
+        const std::string name = entry.name.substr(0, entry.name.find(':'));
+        if (std::string_view(name).substr(0, 2) == "lo") continue;
+        found.emplace_back(name, entry.address);
+    }
+    return found;
+}
+
 }  // namespace
 
-// Every IPv4 record of an interface that is up and not a loopback is logged; the last one in the
-// kernel's order is the interface the network ranges switch.
+bool Monitor::firewallMethod() const { return netmethod != "interface"; }
+
 void Monitor::getInterface() {
-    // The interface switched off no longer shows as up: choosing afresh now would leave it down
-    // for good while another took its place. It stays the controlled one until it is on again.
-    if (!ifStatus && interface) return;
-    const auto list = system.interfaces();
-    if (!list) return;
-    for (const InterfaceEntry& entry : *list) {
-        if (entry.family != AF_INET) continue;
-        const std::string name = entry.name.substr(0, entry.name.find(':'));
-        if (!entry.up) continue;
-        if (std::string_view(name).substr(0, 2) == "lo") continue;
+    for (const auto& [name, address] : upInterfaces(system)) {
         interface = name;
-        logIt("monitor " + name + " / " + entry.address);
+        logIt("monitor " + name + " / " + address);
     }
 }
 
-// With no interface ever found there is nothing to switch, so no command runs. `ifStatus`
-// follows the last switch asked for, so that the interface brought up by a first tick counts as
-// on again, and the next reload may choose afresh.
 void Monitor::interfaceUp() {
-    ifStatus = true;
-    if (!interface) return;
-    system.runShell("ifconfig " + shellWord(*interface) + " up");
+    if (blockedUid && system.setNetworkBlocked(*blockedUid, false)) blockedUid.reset();
+    for (const std::string& name : switchedOff) system.runShell("ifconfig " + shellWord(name) + " up");
+    switchedOff.clear();
+    ifStatus = !blockedUid;
+    if (networkOffFor && ifStatus) {
+        logIt("network on for " + *networkOffFor);
+        networkOffFor.reset();
+    }
 }
 
 void Monitor::interfaceDown() {
+    // Another account's network is given back first (its rule must not outlive its session).
+    if (networkOffFor && networkOffFor != user) interfaceUp();
     ifStatus = false;
-    if (!interface) return;
-    system.runShell("ifconfig " + shellWord(*interface) + " down");
+    if (!user) return;
+    if (firewallMethod()) {
+        if (!blockedUid) {
+            const int32_t uid = uidByName(system, *user);
+            // An account the user database does not know, or a firewall that cannot be changed:
+            // nothing is off, and the next tick tries again.
+            if (uid < 0 || !system.setNetworkBlocked(static_cast<uid_t>(uid), true)) return;
+            blockedUid = static_cast<uid_t>(uid);
+        }
+    } else {
+        // On every call, so that an interface that came up since (a tether, or one switched on
+        // again by hand) goes down too; one that is down already is left alone.
+        std::vector<std::string> now;
+        for (const auto& [name, address] : upInterfaces(system)) {
+            if (std::find(now.begin(), now.end(), name) != now.end()) continue;
+            now.push_back(name);
+            system.runShell("ifconfig " + shellWord(name) + " down");
+            if (std::find(switchedOff.begin(), switchedOff.end(), name) == switchedOff.end()) {
+                switchedOff.push_back(name);
+            }
+        }
+    }
+    if (!networkOffFor) {
+        networkOffFor = user;
+        logIt("network off for " + *user);
+    }
 }
 
 // The network is on from a range's start minute up to the minute before its end, and off outside
-// every range. "Down" is repeated on every tick while off; "up" runs only on a change.
+// every range. "Down" is asked for on every tick while off (it acts only on what is still on);
+// "up" only on a change.
 void Monitor::checkNetRange(int32_t index) {
     if (index < 0) return;
     auto limit = recordAt(userlist, static_cast<size_t>(index));
@@ -93,6 +130,13 @@ void Monitor::checkNetRange(int32_t index) {
         return;
     }
     nrmin = static_cast<uint32_t>(-2);
+    // What the status and the tray tell the user: the next range to begin today.
+    netback = -1;
+    for (int64_t i = 0; i < list.size(); ++i) {
+        const DayRange range = list[i];
+        if (range.unset() || range.start <= now || range.start > 1439) continue;
+        if (netback == -1 || range.start < static_cast<uint32_t>(netback)) netback = static_cast<int32_t>(range.start);
+    }
     interfaceDown();
 }
 

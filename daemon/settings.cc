@@ -29,6 +29,7 @@ void Monitor::loadUserStatus() {
     ReadResult read = system.readFile(config.settingsFile, kMaxFileBytes);
     // Settings switch monitoring for every account, so only a file that root alone could have
     // written counts: one that another account can change would let a child switch it off.
+    const bool firewallBefore = firewallMethod();
     if (read.bytes && !(read.info && writableOnlyByRoot(*read.info))) {
         logIt("settings file " + config.settingsFile +
               " ignored: not owned by root and writable only by root");
@@ -50,6 +51,7 @@ void Monitor::loadUserStatus() {
             hideremain = numberOf(dict["hideremain"]);
             diskmon = numberOf(dict["diskmon"]);
             netmon = numberOf(dict["netmon"]);
+            netmethod = templateOf(dict["netmethod"]);
             appmon = numberOf(dict["appmon"]);
             disktime = numberOf(dict["diskmontime"]);
             tracksleep = numberOf(dict["tracksleep"]);
@@ -62,6 +64,11 @@ void Monitor::loadUserStatus() {
         disktime = 15;
     }
     isRunning = status != 0;
+    // Monitoring switched off gives the network back; so does a change of method, whose next
+    // check switches it off again the new way.
+    if (networkOffFor && (!isRunning || firewallMethod() != firewallBefore)) {
+        interfaceUp();
+    }
 
     // The disk timer is made once; later reloads keep its first period.
     if (!diskmontimer) {

@@ -12,13 +12,15 @@
 namespace hv {
 
 // SIGHUP reloads the console user's policy (the next tick is a first tick), SIGUSR1 and SIGUSR2
-// switch monitoring through the settings, SIGINT is caught and does nothing. The actions run on
-// the loop between callbacks, never inside a tick.
+// switch monitoring through the settings, SIGINT is caught and does nothing, SIGTERM gives the
+// network back (interfaceUp) and ends the loop. The actions run on the loop between callbacks,
+// never inside a tick.
 void installSignalHandlers(System& system, Monitor& monitor);
 
-// Writes `pid` as "%d" to the pid file (in place, no newline), creates the Monitor, installs the
-// signal handlers, loads the settings and then the policy, and runs the loop. When the loop
-// returns, removes the pid file and returns the loop's result.
+// Writes `pid` as "%d" to the pid file (in place, no newline), clears the firewall table (what a
+// killed run left), creates the Monitor, installs the signal handlers, loads the settings and then
+// the policy, and runs the loop. When the loop returns, clears the firewall table, removes the pid
+// file and returns the loop's result.
 int runDaemon(System& system, const Config& config, pid_t pid);
 
 }  // namespace hv

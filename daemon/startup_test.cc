@@ -55,6 +55,8 @@ TEST_F(StartupTest, StartsInOrderWritesThePidFileAndRemovesItAtTheEnd) {
     EXPECT_EQ(sys.inPlaceWrites, std::vector<std::string>{config.pidFile});
     EXPECT_EQ(sys.runCalls, 1);
     EXPECT_FALSE(sys.fileExists(config.pidFile)) << "removed when the loop returns";
+    EXPECT_EQ(sys.firewallChanges, (std::vector<std::string>{"clear", "clear"}))
+        << "what a killed run left is cleared at the start, and the table again at the end";
 }
 
 // A fake whose loop "runs" long enough to look at the pid file.

@@ -92,6 +92,12 @@ void Monitor::countRecords(const CalendarDate& now) {
     if (userCurrent() != user) {
         loadUserData();
     }
+    // The network is off for one account only, and only while it is at the console: a logout,
+    // or another account at the console, gives it back. A reload of the same account's policy
+    // keeps it off until the checks below decide again.
+    if (networkOffFor && networkOffFor != user) {
+        interfaceUp();
+    }
 
     // A day began since the last reset: usually this tick is the day's first; when the computer
     // slept, or monitoring was off, across midnight, it is the first tick since. Only a date
@@ -139,8 +145,7 @@ void Monitor::countRecords(const CalendarDate& now) {
         bool resumed = false;
         if (switched) {
             warning = false;
-            getInterface();
-            interfaceUp();
+            if (!firewallMethod()) getInterface();
             // A record counts as today's only when it was stamped on today's date; a count
             // from the same day of an earlier month starts afresh like any other day's. Nor
             // does a count go below what this account was given today already, whatever the
@@ -234,6 +239,10 @@ void Monitor::countRecords(const CalendarDate& now) {
         nrmin = static_cast<uint32_t>(-1);
         if (netmon != 0 && record->netranges() > 0) {
             checkNetRange(index);
+        } else if (networkOffFor) {
+            // No network range to enforce any more (the ranges or the network monitor were
+            // switched off): the network must not stay off for good.
+            interfaceUp();
         }
 
         if (switched) {

@@ -11,10 +11,10 @@ namespace hv::menu {
 
 namespace {
 
-constexpr std::size_t kRecordSize = 4 * sizeof(std::int32_t);
+constexpr std::size_t kRecordSize = 5 * sizeof(std::int32_t);
 
 RemainingTimeRecord copyRecord(const volatile std::int32_t* words) {
-    return RemainingTimeRecord{words[0], words[1], words[2], words[3]};
+    return RemainingTimeRecord{words[0], words[1], words[2], words[3], words[4]};
 }
 
 }  // namespace

@@ -11,7 +11,8 @@
 
 namespace hv::menu {
 
-// The 16-byte record at the start of the segment, host byte order, in this field order.
+// The 16-byte record at the start of the segment and the word after it, host byte order, in this
+// field order.
 //
 // "No time left" (an allowance or a time range used up) is rmin 0, rsec 0 with kNoTimeLeft set
 // in `warn`; rmin 0 without it is a day without a limit (with rsec 1 to 59: the last minute of
@@ -26,6 +27,9 @@ struct RemainingTimeRecord {
     std::int32_t nmin = 0;  // network minutes left; -1 no network limit; -2 network off
     std::int32_t warn = 0;  // kWarned once the user has been warned, plus kNoTimeLeft
     std::int32_t rsec = 0;  // seconds beside rmin, 0 to 59
+    // The word after the record: while the network is off, the minute of the day it comes back;
+    // -1 when not today.
+    std::int32_t netback = -1;
 };
 
 struct ChannelNames {

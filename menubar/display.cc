@@ -23,8 +23,11 @@ QString userLineFor(int rmin, int rsec, int warn) {
     return QString::asprintf("U: %02d:%02d:%02d", rmin / 60, rmin % 60, std::clamp(rsec, 0, 59));
 }
 
-QString networkLineFor(int nmin) {
+QString networkLineFor(int nmin, int netback) {
     if (nmin == -1) return QStringLiteral("N: no limit");
+    if (nmin == -2 && netback >= 0 && netback < 24 * 60) {
+        return QString::asprintf("N: off until %02d:%02d", netback / 60, netback % 60);
+    }
     if (nmin == -2) return QStringLiteral("N: off");
     const int left = std::max(nmin, 0);
     return QString::asprintf("N: %02d:%02d:00", left / 60, left % 60);
@@ -137,7 +140,7 @@ void Display::applyRecord(const RemainingTimeRecord& record) {
     }
 
     logtext = userLineFor(rmin, rsec, warn);
-    nettext = networkLineFor(nmin);
+    nettext = networkLineFor(nmin, record.netback);
     setImage(imageFor(rmin, nmin, warn));
 }
 

@@ -102,7 +102,8 @@ private:
 
 // The menu lines for the values of one poll (rmin -1, hide, is handled before).
 QString userLineFor(int rmin, int rsec, int warn);
-QString networkLineFor(int nmin);
+// `netback`: while the network is off, the minute of the day it comes back (-1: not today).
+QString networkLineFor(int nmin, int netback);
 // The picture for the values of one poll in which the item is shown.
 QString imageFor(int rmin, int nmin, int warn);
 

@@ -52,8 +52,8 @@ protected:
         return display;
     }
 
-    std::unique_ptr<Display> pollWith(int rmin, int nmin, int warn, int rsec) {
-        daemon.write(rmin, nmin, warn, rsec);
+    std::unique_ptr<Display> pollWith(int rmin, int nmin, int warn, int rsec, int netback = -1) {
+        daemon.write(rmin, nmin, warn, rsec, netback);
         auto display = start(daemon);
         display->showRemain();
         return display;
@@ -104,15 +104,18 @@ TEST_F(DisplayTest, UserLine) {
 TEST_F(DisplayTest, NetworkLine) {
     struct Case {
         int nmin;
+        int netback;
         const char* line;
     };
     const Case cases[] = {
-        {90, "N: 01:30:00"}, {0, "N: 00:00:00"},  {-1, "N: no limit"},   {-2, "N: off"},
-        {59, "N: 00:59:00"}, {6000, "N: 100:00:00"}, {-7, "N: 00:00:00"},
+        {90, 960, "N: 01:30:00"},  {0, -1, "N: 00:00:00"},          {-1, 960, "N: no limit"},
+        {-2, -1, "N: off"},        {-2, 960, "N: off until 16:00"}, {-2, 545, "N: off until 09:05"},
+        {-2, 1440, "N: off"},      {59, -1, "N: 00:59:00"},         {6000, -1, "N: 100:00:00"},
+        {-7, -1, "N: 00:00:00"},
     };
     for (const Case& c : cases) {
-        auto display = pollWith(30, c.nmin, 0, 0);
-        EXPECT_EQ(display->networkLine().toStdString(), c.line) << "nmin " << c.nmin;
+        auto display = pollWith(30, c.nmin, 0, 0, c.netback);
+        EXPECT_EQ(display->networkLine().toStdString(), c.line) << "nmin " << c.nmin << " back " << c.netback;
     }
 }
 

@@ -47,8 +47,9 @@ public:
         return sem != SEM_FAILED;
     }
 
-    void write(std::int32_t rmin, std::int32_t nmin, std::int32_t warn, std::int32_t rsec) {
-        const std::int32_t words[4] = {rmin, nmin, warn, rsec};
+    void write(std::int32_t rmin, std::int32_t nmin, std::int32_t warn, std::int32_t rsec,
+               std::int32_t netback = -1) {
+        const std::int32_t words[5] = {rmin, nmin, warn, rsec, netback};
         std::memcpy(address, words, sizeof words);
     }
 

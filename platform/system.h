@@ -111,6 +111,10 @@ public:
     virtual void unlock() = 0;
     // Write the four 32-bit words at the start of the segment, in native byte order.
     virtual void write(const int32_t (&words)[4]) = 0;
+    // Writes the minute of the day (0-1439) at which the network comes back, or -1 (the network
+    // is not off, or not again today), as one more 32-bit word right after the record: readers
+    // of the record alone never see it.
+    virtual void writeNetworkBack(int32_t minute) = 0;
 };
 
 class System {
@@ -171,6 +175,17 @@ public:
 
     // The kernel's IPv4 interface list (SIOCGIFCONF); nullopt when the socket or list fails.
     virtual std::optional<std::vector<InterfaceEntry>> interfaces() = 0;
+
+    // The daemon's own firewall table (nftables "inet horavel"): the accounts whose traffic is
+    // rejected on every interface, present and future, loopback excepted. setNetworkBlocked adds
+    // or removes one account and replaces the whole table in one transaction; clearFirewall
+    // removes the table, whatever an earlier run left in it. Both are false when the firewall
+    // cannot be changed (no nft, no permission); the table is then as it was.
+    virtual bool setNetworkBlocked(uid_t uid, bool blocked) = 0;
+    virtual bool clearFirewall() = 0;
+
+    // Ends run() with `code` once the running callback returns.
+    virtual void stop(int code) = 0;
 
     // Sleep and wake. registerPower returns false when power events cannot be had (no bus, no
     // logind). The handler runs on the loop; after WillSleep it must call allowPowerChange().

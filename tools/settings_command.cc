@@ -26,7 +26,7 @@ constexpr const char* kPlaceholders[] = {"%sr", "%er", "%u", "%a", "%w", "%m", "
 
 }  // namespace
 
-const std::array<SettingKey, 18> kSettingKeys = {{
+const std::array<SettingKey, 19> kSettingKeys = {{
     // The daemon tests "status" against 0 but the tray and the tools read 1 as "on".
     {"status", true, 0, 1},
     {"keeplimit", true},
@@ -42,6 +42,8 @@ const std::array<SettingKey, 18> kSettingKeys = {{
     {"hideremain", true},
     {"diskmon", true},
     {"netmon", true},
+    // How network ranges are enforced: a per-account firewall rule, or switching interfaces.
+    {"netmethod", false},
     {"appmon", true},
     // The daemon raises anything lower to 15, and a negative value wraps to a period of years.
     {"diskmontime", true, 15, kMaxDiskMinutes},
@@ -104,6 +106,12 @@ std::string placeholderList(const SettingKey& key) {
 // The value of one "KEY=VALUE" for `key`, or why it cannot be.
 std::variant<Value, std::string> parseValue(const SettingKey& key, const std::string& text) {
     const std::string name = key.name;
+    if (name == "netmethod") {
+        if (text != "firewall" && text != "interface") {
+            return name + " is \"firewall\" or \"interface\", not \"" + text + "\"";
+        }
+        return Value(text);
+    }
     if (!key.numeric) {
         if (auto unknown = unknownPlaceholder(key, text)) {
             return name + ": unknown placeholder \"" + *unknown + "\" (known: " + placeholderList(key) + ")";

@@ -19,7 +19,7 @@ namespace hv {
 
 struct SettingKey {
     const char* name;
-    bool numeric;  // false: a message template (a string)
+    bool numeric;  // false: a text (a message template, or "netmethod")
     // Numbers: the values the daemon reads as meant (anything else it misreads or wraps).
     int64_t min = 0;
     int64_t max = INT32_MAX;
@@ -29,7 +29,7 @@ struct SettingKey {
 };
 
 // The keys the daemon reads, in the order it reads them.
-extern const std::array<SettingKey, 18> kSettingKeys;
+extern const std::array<SettingKey, 19> kSettingKeys;
 
 struct SettingsEdit {
     Value dictionary;

@@ -93,6 +93,7 @@ TEST_F(SettingsCommandTest, BadAssignmentsAreRefused) {
         {"status", "not KEY=VALUE"},
         {"warnmsg=ring\a", "cannot hold this: the string holds U+0007, a character XML 1.0 cannot carry at /warnmsg"},
         {"status=2", "status takes a number from 0 to 1, not 2"},
+        {"netmethod=ip", "netmethod is \"firewall\" or \"interface\", not \"ip\""},
         {"status=-1", "status takes a number from 0 to 1"},
         {"warntime=-3", "warntime takes a number from 0 to 1440, not -3"},
         {"warntime=1441", "warntime takes a number from 0 to 1440"},

@@ -70,12 +70,12 @@ DaemonState probeDaemon(const Config& config, const std::string& procRoot) {
     return state;
 }
 
-std::optional<std::array<int32_t, 4>> readChannel(key_t key) {
+std::optional<std::array<int32_t, 5>> readChannel(key_t key) {
     int id = ::shmget(key, 0, 0);
     if (id < 0) return std::nullopt;
     void* address = ::shmat(id, nullptr, SHM_RDONLY);
     if (address == reinterpret_cast<void*>(-1)) return std::nullopt;
-    std::array<int32_t, 4> words{};
+    std::array<int32_t, 5> words{};
     std::memcpy(words.data(), address, sizeof words);
     ::shmdt(address);
     return words;
@@ -99,7 +99,10 @@ std::string describeConsole(const ConsoleFacts& facts) {
         text += ")";
     }
     if (nmin >= 0) text += ", network until " + clockText(facts.minuteOfDay + nmin);
-    if (nmin == -2) text += ", network off";
+    if (nmin == -2) {
+        const int32_t back = (*facts.record)[4];
+        text += back >= 0 && back < 1440 ? ", network off until " + clockText(back) : ", network off for the rest of the day";
+    }
     if ((warn & kRecordWarned) != 0) text += ", warned";
     return text;
 }
@@ -127,7 +130,8 @@ int runStatus(const Config& config, const std::function<std::optional<std::strin
                      {"allowance", facts.allowance ? Json(*facts.allowance) : Json()},
                      {"granted", facts.granted},
                      {"record", facts.record ? Json({{"rmin", (*facts.record)[0]}, {"nmin", (*facts.record)[1]},
-                                                     {"warn", (*facts.record)[2]}, {"rsec", (*facts.record)[3]}})
+                                                     {"warn", (*facts.record)[2]}, {"rsec", (*facts.record)[3]},
+                                                     {"networkBack", (*facts.record)[4]}})
                                              : Json()}};
         out << json.dump(2) << "\n";
         return daemon.running ? 0 : 3;

@@ -25,17 +25,18 @@ struct DaemonState {
 // Reads config.pidFile and checks the process behind it through `procRoot` (normally "/proc").
 DaemonState probeDaemon(const Config& config, const std::string& procRoot = "/proc");
 
-// The four words of the remaining-time record, read from the segment attached read-only; nullopt
-// when no segment exists for the key (nothing is created).
-std::optional<std::array<int32_t, 4>> readChannel(key_t key);
+// The four words of the remaining-time record and the word after it (the minute of the day the
+// network comes back, -1 when not today), read from the segment attached read-only; nullopt when
+// no segment exists for the key (nothing is created).
+std::optional<std::array<int32_t, 5>> readChannel(key_t key);
 
 // One sentence on the console user, e.g. "kid is at the console: 42 minutes left today (of 60, 15
 // given), network until 19:00, warned": the time left as the record gives it, the day's allowance
 // and grant when the store knows the account, the network's end at `minuteOfDay` plus the record's
-// network minutes, and whether the child has been warned.
+// network minutes (or, while it is off, when it comes back), and whether the child has been warned.
 struct ConsoleFacts {
     std::optional<std::string> user;
-    std::optional<std::array<int32_t, 4>> record;
+    std::optional<std::array<int32_t, 5>> record;
     std::optional<uint32_t> allowance;  // today's, before the grant; 0 = no limit
     int32_t granted = 0;
     int minuteOfDay = 0;

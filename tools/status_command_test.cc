@@ -85,13 +85,13 @@ TEST_F(StatusCommandTest, TheChannelIsReadWithoutBeingCreated) {
     ASSERT_GE(id, 0) << std::strerror(errno);
     void* at = ::shmat(id, nullptr, 0);
     ASSERT_NE(at, reinterpret_cast<void*>(-1));
-    const int32_t words[4] = {45, -2, 1, 30};
+    const int32_t words[5] = {45, -2, 1, 30, 960};
     std::memcpy(at, words, sizeof words);
     auto read = readChannel(config_.shmKey);
     ::shmdt(at);
     ::shmctl(id, IPC_RMID, nullptr);
     ASSERT_TRUE(read);
-    EXPECT_EQ(*read, (std::array<int32_t, 4>{45, -2, 1, 30}));
+    EXPECT_EQ(*read, (std::array<int32_t, 5>{45, -2, 1, 30, 960}));
     EXPECT_FALSE(readChannel(config_.shmKey));
 }
 
@@ -116,17 +116,19 @@ TEST_F(StatusCommandTest, StatusReportsEveryPart) {
 
 TEST_F(StatusCommandTest, TheConsoleIsDescribedInWords) {
     struct Case {
-        std::array<int32_t, 4> record;
+        std::array<int32_t, 5> record;
         std::optional<uint32_t> allowance;
         int32_t granted;
         const char* says;
     } cases[] = {
-        {{42, 120, 1, 0}, 45, 15, "kid is at the console: 42 minutes left today (of 60, 15 given), network until 19:00, warned"},
-        {{1, -1, 0, 0}, 60, -20, "kid is at the console: 1 minute left today (of 40, 20 taken away)"},
-        {{41, -2, 0, 30}, std::nullopt, 0, "kid is at the console: 41 min 30 s left today, network off"},
-        {{0, -1, 3, 0}, 60, 0, "kid is at the console: no time left today (of 60), warned"},
-        {{0, -1, 0, 0}, 0, 0, "kid is at the console: no limit today"},
-        {{-1, -1, 0, -1}, 0, 0, "kid is at the console: no limit today (the time left is hidden)"},
+        {{42, 120, 1, 0, -1}, 45, 15, "kid is at the console: 42 minutes left today (of 60, 15 given), network until 19:00, warned"},
+        {{1, -1, 0, 0, -1}, 60, -20, "kid is at the console: 1 minute left today (of 40, 20 taken away)"},
+        {{41, -2, 0, 30, 960}, std::nullopt, 0, "kid is at the console: 41 min 30 s left today, network off until 16:00"},
+        {{41, -2, 0, 30, -1}, std::nullopt, 0, "kid is at the console: 41 min 30 s left today, network off for the rest of the day"},
+        {{41, -2, 0, 30, 99999}, std::nullopt, 0, "kid is at the console: 41 min 30 s left today, network off for the rest of the day"},
+        {{0, -1, 3, 0, -1}, 60, 0, "kid is at the console: no time left today (of 60), warned"},
+        {{0, -1, 0, 0, -1}, 0, 0, "kid is at the console: no limit today"},
+        {{-1, -1, 0, -1, -1}, 0, 0, "kid is at the console: no limit today (the time left is hidden)"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(describeConsole(ConsoleFacts{"kid", c.record, c.allowance, c.granted, 17 * 60}), c.says);

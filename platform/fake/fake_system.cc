@@ -37,6 +37,7 @@ public:
         std::copy(std::begin(words), std::end(words), state_->words.begin());
         state_->writes.push_back(state_->words);
     }
+    void writeNetworkBack(int32_t minute) override { state_->networkBack = minute; }
 
 private:
     std::shared_ptr<FakeChannelState> state_;
@@ -257,6 +258,24 @@ int FakeSystem::runShell(const std::string& command) {
     commands.push_back(command);
     events.push_back("shell " + command);
     return onShell ? onShell(command) : shellStatus;
+}
+
+bool FakeSystem::setNetworkBlocked(uid_t uid, bool blocked) {
+    firewallChanges.push_back((blocked ? "block " : "unblock ") + std::to_string(uid));
+    if (firewallFails) return false;
+    if (blocked) {
+        blockedUids.insert(uid);
+    } else {
+        blockedUids.erase(uid);
+    }
+    return true;
+}
+
+bool FakeSystem::clearFirewall() {
+    firewallChanges.push_back("clear");
+    if (firewallFails) return false;
+    blockedUids.clear();
+    return true;
 }
 
 void FakeSystem::showNotice(const Notice& notice) {

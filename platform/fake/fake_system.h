@@ -49,6 +49,7 @@ struct FakeChannelState {
     int unlockedWrites = 0;    // writes made without holding the semaphore (a fault)
     std::array<int32_t, 4> words{};                 // the record as a reader sees it now
     std::vector<std::array<int32_t, 4>> writes;     // every write, in order
+    int32_t networkBack = 0;                        // the word after the record
     key_t key = 0;
     size_t size = 0;
     std::string semaphoreName;
@@ -79,6 +80,7 @@ public:
     double wallTime = 0;               // what now() returns (monotonicNow() returns monotonic())
     std::vector<double> sleeps;        // every sleepFor, in seconds
     int runCalls = 0;
+    std::optional<int> stopped;        // the code of the last stop() call
     int runResult = 0;                 // what run() returns (it returns at once)
 
     // --- Signals ------------------------------------------------------------------------------
@@ -127,6 +129,11 @@ public:
 
     // --- Network interfaces and power (monitors) ---------------------------------------------
     std::optional<std::vector<InterfaceEntry>> interfaceList = std::vector<InterfaceEntry>{};
+    // The firewall: the accounts it blocks now, and every change asked for, in order
+    // ("block <uid>", "unblock <uid>", "clear"), failed ones included.
+    std::set<uid_t> blockedUids;
+    std::vector<std::string> firewallChanges;
+    bool firewallFails = false;                 // every firewall call fails, changing nothing
     bool powerAvailable = true;                 // false: registerPower fails
     std::function<void(PowerEvent)> powerHandler;
     int powerAllowed = 0;                       // allowPowerChange calls
@@ -187,6 +194,9 @@ public:
     int runShell(const std::string& command) override;
     void showNotice(const Notice& notice) override;
     std::optional<std::vector<InterfaceEntry>> interfaces() override { return interfaceList; }
+    bool setNetworkBlocked(uid_t uid, bool blocked) override;
+    bool clearFirewall() override;
+    void stop(int code) override { stopped = code; }
     bool registerPower(std::function<void(PowerEvent)> handler) override;
     void allowPowerChange() override;
     ReadResult readFile(const std::string& path, size_t maxBytes) override;

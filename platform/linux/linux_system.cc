@@ -6,6 +6,7 @@
 #include "platform/linux/console.h"
 #include "platform/linux/event_loop.h"
 #include "platform/linux/files.h"
+#include "platform/linux/firewall.h"
 #include "platform/linux/interfaces.h"
 #include "platform/linux/logind.h"
 #include "platform/linux/notices.h"
@@ -44,6 +45,10 @@ void LinuxSystem::onSignal(int signo, std::function<void()> action) {
     if (EventLoop* l = loop()) l->onSignal(signo, std::move(action));
 }
 
+void LinuxSystem::stop(int code) {
+    if (EventLoop* l = loop()) l->exit(code);
+}
+
 int LinuxSystem::run() {
     EventLoop* l = loop();
     return l ? l->run() : -1;
@@ -79,6 +84,24 @@ std::optional<std::vector<ProcessEntry>> LinuxSystem::scanProcesses(
 std::optional<ProcessEntry> LinuxSystem::processInfo(pid_t pid) { return readProcess(pid); }
 
 bool LinuxSystem::sendSignal(pid_t pid, int signo) { return pid > 0 && kill(pid, signo) == 0; }
+
+bool LinuxSystem::setNetworkBlocked(uid_t uid, bool blocked) {
+    std::set<uid_t> next = blocked_;
+    if (blocked) {
+        next.insert(uid);
+    } else {
+        next.erase(uid);
+    }
+    if (!applyFirewall(next)) return false;
+    blocked_ = std::move(next);
+    return true;
+}
+
+bool LinuxSystem::clearFirewall() {
+    if (!applyFirewall({})) return false;
+    blocked_.clear();
+    return true;
+}
 
 int LinuxSystem::runShell(const std::string& command) { return runShellCommand(command); }
 

@@ -4,6 +4,7 @@
 // after the daemon has detached; the event loop is created on first use, in that process.
 
 #include <memory>
+#include <set>
 
 #include "platform/config.h"
 #include "platform/system.h"
@@ -37,6 +38,9 @@ public:
     int runShell(const std::string& command) override;
     void showNotice(const Notice& notice) override;
     std::optional<std::vector<InterfaceEntry>> interfaces() override;
+    bool setNetworkBlocked(uid_t uid, bool blocked) override;
+    bool clearFirewall() override;
+    void stop(int code) override;
     bool registerPower(std::function<void(PowerEvent)> handler) override;
     void allowPowerChange() override;
     ReadResult readFile(const std::string& path, size_t maxBytes) override;
@@ -61,6 +65,8 @@ private:
     Config config_;
     std::unique_ptr<EventLoop> loop_;
     bool loopFailed_ = false;
+    // The accounts the firewall table blocks, as last loaded.
+    std::set<uid_t> blocked_;
     std::unique_ptr<LogindPower> power_;  // attached to loop_, so declared after it: freed first
 };
 

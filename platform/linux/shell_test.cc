@@ -78,5 +78,27 @@ TEST(RunShellCommand, ChildStartsWithCleanSignalStateAndNoStrayDescriptor) {
     EXPECT_TRUE(WIFSIGNALED(termStatus));
 }
 
+// The firewall's ruleset reaches nft this way: the input must arrive whole on standard input, and
+// the arguments must be words of their own (a shell would split and expand them).
+TEST(RunProgramWithInput, FeedsStandardInputAndPassesArgumentsAsTheyAre) {
+    const std::string script = "read -r line; test \"$line\" = \"$0\" && test \"$(cat)\" = rest";
+    const struct {
+        std::string expected;
+        std::string input;
+        int exit;
+    } cases[] = {
+        {"one line", "one line\nrest", 0},
+        {"$(false); *", "$(false); *\nrest", 0},
+        {"one line", "other line\nrest", 1},
+    };
+    for (const auto& c : cases) {
+        const int status = runProgramWithInput({"/bin/sh", "-c", script, c.expected}, c.input);
+        ASSERT_TRUE(WIFEXITED(status)) << c.expected;
+        EXPECT_EQ(WEXITSTATUS(status), c.exit) << c.expected;
+    }
+    EXPECT_EQ(runProgramWithInput({"/nonexistent/program"}, ""), -1);
+    EXPECT_EQ(runProgramWithInput({"/bin/true"}, std::string(65 * 1024, 'x')), -1) << "more than a pipe holds";
+}
+
 }  // namespace
 }  // namespace hv

@@ -94,6 +94,9 @@ public:
         broken_ = !withoutBusFault([&] { sem_post(semaphore_); });
     }
     void write(const int32_t (&words)[4]) override { std::memcpy(address_, words, kRecordBytes); }
+    void writeNetworkBack(int32_t minute) override {
+        std::memcpy(static_cast<char*>(address_) + kRecordBytes, &minute, sizeof minute);
+    }
 
 private:
     int id_;

@@ -23,6 +23,7 @@ import scenarios_controls  # noqa: F401  (registers scenarios)
 import scenarios_daemon  # noqa: F401
 import scenarios_demo  # noqa: F401
 import scenarios_enforce  # noqa: F401
+import scenarios_firewall  # noqa: F401
 import scenarios_hostile  # noqa: F401
 import scenarios_monitors  # noqa: F401
 import scenarios_pam  # noqa: F401

@@ -68,9 +68,9 @@ def time_range(box):
 
 @scenario(seconds=35)
 def network_range(box):
-    """Outside the network range the interface goes down, and stays down on every tick; inside a new
-    range it comes back up, and the channel shows the network minutes left."""
-    box.set_settings(status=1, netmon=1, showremain=1)
+    """With netmethod "interface", outside the network range the interface goes down, and stays down on
+    every tick; inside a new range it comes back up, and the channel shows the network minutes left."""
+    box.set_settings(status=1, netmon=1, showremain=1, netmethod="interface")
     closed = range_after_now()
     box.install_policy(policy(KID, allowance=0, net_ranges=[closed]))
     box.login(KID, "3")
@@ -93,37 +93,6 @@ def network_range(box):
     left = opened[1] - minute_of_day()
     check(record.nmin in (left, left + 1), f"{left} network minutes expected, the channel has {record.nmin}")
     hold(lambda: "UP" in interface_flags(), 7, f"{INTERFACE} went down inside the network range")
-
-
-@scenario(seconds=40)
-def network_range_reload(box):
-    """With two interfaces the daemon controls the last one; switched off outside the network range, it stays
-    the controlled one across a SIGHUP (it no longer shows as up, and another must not take its place), the
-    other stays up, and inside a new range the first comes back up."""
-    subprocess.run(["ip", "addr", "add", "10.231.1.2/24", "dev", "veth1"], check=True)
-    box.set_settings(status=1, netmon=1, showremain=1)
-    box.install_policy(policy(KID, allowance=0, net_ranges=[range_after_now()]))
-    box.login(KID, "3")
-    box.start_daemon()
-    log = box.log
-    log.wait_for(new_user_line("kid", 0, 0, 0), timeout=20)
-    chosen = [m.split()[1] for m in log.messages() if m.startswith("monitor ")]
-    check(sorted(chosen) == ["veth0", "veth1"], f"the daemon looked at {chosen}, not at both interfaces")
-    controlled, other = chosen[-1], chosen[0]
-    wait_until(lambda: "UP" not in interface_flags(controlled), 10, f"{controlled} to go down")
-
-    mark = len(log.messages())
-    box.signal_daemon(signal.SIGHUP)
-    log.wait_for(new_user_line("kid", 0, 0, 0), mark, timeout=10)
-    hold(lambda: "UP" in interface_flags(other) and "UP" not in interface_flags(controlled), 11,
-         f"after the reload {other} went down or {controlled} came up outside the network range")
-
-    mark = len(log.messages())
-    box.install_policy(policy(KID, allowance=0, net_ranges=[range_around_now(10, 30)]))
-    log.wait_for(new_user_line("kid", 0, 0, 0), mark, timeout=10)
-    wait_until(lambda: "UP" in interface_flags(controlled), 10, f"{controlled} to come back up")
-    hold(lambda: "UP" in interface_flags(controlled) and "UP" in interface_flags(other), 6,
-         "an interface went down inside the network range")
 
 
 def start_as(box, program, user=None):

@@ -38,9 +38,11 @@ def readme_example(box):
 
     now = minute_of_day()
     if now not in (959, 960, 1079, 1080):
-        network_open = 960 <= now < 1080
-        wait_until(lambda: ("UP" in interface_flags()) == network_open, 10,
-                   f"the network to be {'on' if network_open else 'off'} at {hhmm(now)} with 16:00-19:00")
+        said = ("min of network time" if 960 <= now < 1080
+                else "network off until 16:00" if now < 960 else "network off for the rest of the day")
+        wait_until(lambda: said in box.ctl("status").decode(), 10,
+                   f"`horavelctl status` to say {said!r} at {hhmm(now)} with 16:00-19:00")
+        check("UP" in interface_flags(), "the default method (the firewall) switched the interface off")
     if now in (419, 420) or 1224 <= now <= 1231:
         return  # at the range's edges the daemon's minute may differ from ours, or the range warning is due
     if 420 <= now <= 1230:
