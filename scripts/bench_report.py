@@ -55,6 +55,9 @@ def daemon(result):
          f"({', '.join(f'{w:.1f}' for w in windows)})")
     line("CPU per minute", f"{per_minute:.1f} ms")
     line("CPU per tick (average)", f"{per_tick:.3f} ms", (0.5, " ms"), per_tick)
+    ticks = sorted(result["cpu_ms_per_tick"])
+    line("CPU per tick: median, 90th percentile, most", f"{statistics.median(ticks):.3f}, "
+         f"{ticks[int(len(ticks) * 0.9)]:.3f}, {ticks[-1]:.3f} ms  (over {len(ticks)} ticks)")
     ticks = result["instruction_ticks"]
     if ticks:
         ordinary = statistics.median(ticks)
