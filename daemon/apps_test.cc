@@ -206,7 +206,7 @@ TEST_F(AppsTest, EveryProcessThatIsTheApplicationEndsAndWhatIgnoresSigtermIsKill
     EXPECT_EQ(sys.signalsSent.size(), 6u) << "each SIGKILL is sent once";
 }
 
-TEST_F(AppsTest, TicksLookAtTheConsoleOnceAndAtTheProcessTableOnlyInApplicationMinutes) {
+TEST_F(AppsTest, TicksLookAtTheConsoleOnceAndAtTheProcessTableAndUserDatabaseOnlyInApplicationMinutes) {
     Monitor& m = withApps({appRecord("A.app", k30, Value::integer(24, 'i')),
                            appRecord("B.app", k30, Value::integer(30, 'i'))});
     m.isRunning = true;
@@ -220,6 +220,7 @@ TEST_F(AppsTest, TicksLookAtTheConsoleOnceAndAtTheProcessTableOnlyInApplicationM
     EXPECT_EQ(sys.scans, 0);
     m.userMonitor();
     EXPECT_EQ(sys.scans, 1) << "both records share one scan";
+    EXPECT_EQ(sys.uidLookups, 1) << "and one look at the user database";
     EXPECT_EQ(sys.consoleLookups, 13);
     EXPECT_EQ(used(m, 1), 25);
     EXPECT_TRUE(sys.running(a));
@@ -227,6 +228,7 @@ TEST_F(AppsTest, TicksLookAtTheConsoleOnceAndAtTheProcessTableOnlyInApplicationM
     // Outside a tick nothing is kept: a lookup sees the table as it is now.
     EXPECT_EQ(m.findProcess("A", "kid"), a);
     EXPECT_EQ(sys.scans, 2);
+    EXPECT_EQ(sys.uidLookups, 2);
 }
 
 TEST_F(AppsTest, APidThatNowNamesAnotherProcessGetsNoSigkill) {

@@ -79,6 +79,7 @@ private:
     void forget() {
         monitor_.tickConsole.reset();
         monitor_.tickProcesses.reset();
+        monitor_.tickAccount.reset();
     }
 
     Monitor& monitor_;
