@@ -222,6 +222,7 @@ TEST_F(AppsTest, TicksLookAtTheConsoleOnceAndAtTheProcessTableOnlyWhenAnApplicat
     EXPECT_EQ(sys.scans, 0);
     m.userMonitor();
     EXPECT_EQ(sys.scans, 1) << "both records share one scan";
+    EXPECT_EQ(sys.uidLookups, 1) << "and one look at the user database";
     EXPECT_EQ(sys.consoleLookups, 13);
     EXPECT_EQ(used(m, 1), 25);
     EXPECT_EQ(used(m, 2), 30);
@@ -239,6 +240,7 @@ TEST_F(AppsTest, TicksLookAtTheConsoleOnceAndAtTheProcessTableOnlyWhenAnApplicat
     // Outside a tick nothing is kept: a lookup sees the table as it is now.
     EXPECT_EQ(m.findProcess("A", "kid"), a);
     EXPECT_EQ(sys.scans, 5);
+    EXPECT_EQ(sys.uidLookups, 5) << "one look at the user database per tick that needs one";
 }
 
 TEST_F(AppsTest, APidThatNowNamesAnotherProcessGetsNoSigkill) {

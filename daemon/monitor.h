@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/grant.h"
@@ -142,6 +143,10 @@ public:
     // one scan, widened only when a lookup needs more than it holds; outside a tick each lookup
     // scans afresh. nullptr when the table cannot be read.
     const ProcessTable* processTable(uid_t uid, bool withExecutables);
+    // The uid of the account `name` (uidByName), read from the user database once per tick and
+    // shared by the tick's lookups of the same account; outside a tick read afresh. -1 when the
+    // database lacks the name.
+    int32_t accountUid(const std::string& name);
     // The names (before ".app") of the application records of `userlist`, in list order.
     std::vector<std::string> watchedApplications() const;
 
@@ -317,11 +322,12 @@ public:
     bool mirrorFailing = false;
 
     // What the running tick has looked up, for the rest of that tick only: the console user
-    // (looked up once per tick) and the process table (scanned at most once, when a lookup
-    // needs it).
+    // (looked up once per tick), the process table (scanned at most once, when a lookup needs
+    // it) and an account's uid (each application's lookup needs the same one).
     bool inTick = false;
     std::optional<std::optional<std::string>> tickConsole;
     std::optional<ProcessTable> tickProcesses;
+    std::optional<std::pair<std::string, int32_t>> tickAccount;
 
     // Application processes sent SIGTERM, each to get SIGKILL at `due` (monotonic seconds) if
     // the same process (pid, uid and start time) is still there.

@@ -49,6 +49,15 @@ int32_t uidByName(System& system, const std::string& name) {
     return system.uidByName(name);
 }
 
+int32_t Monitor::accountUid(const std::string& name) {
+    // Walking the user database costs more than the scan of the process table it serves, and
+    // every watched application asks for the same account in the application minute.
+    if (inTick && tickAccount && tickAccount->first == name) return tickAccount->second;
+    const int32_t uid = uidByName(system, name);
+    if (inTick) tickAccount.emplace(name, uid);
+    return uid;
+}
+
 const ProcessTable* Monitor::processTable(uid_t uid, bool withExecutables) {
     if (inTick && tickProcesses && tickProcesses->covers(uid, withExecutables)) return &*tickProcesses;
 
@@ -81,7 +90,7 @@ std::vector<ProcessEntry> Monitor::applicationProcesses(const std::string& name,
                                                         const std::optional<std::string>& owner) {
     // Nobody, or a name the user database lacks, runs no process.
     if (!owner) return {};
-    const int32_t uid = uidByName(system, *owner);
+    const int32_t uid = accountUid(*owner);
     if (uid == -1) return {};
     const ProcessTable* table = processTable(static_cast<uid_t>(uid), true);
     if (table == nullptr) return {};

@@ -65,6 +65,7 @@ private:
     void forget() {
         monitor_.tickConsole.reset();
         monitor_.tickProcesses.reset();
+        monitor_.tickAccount.reset();
     }
 
     Monitor& monitor_;
