@@ -43,7 +43,7 @@ const std::array<SettingKey, 19> kSettingKeys = {{
     {"diskmon", true},
     {"netmon", true},
     // How network ranges are enforced: a per-account firewall rule, or switching interfaces.
-    {"netmethod", false},
+    {"netmethod", false, 0, 0, "firewall"},
     {"appmon", true},
     // The daemon raises anything lower to 15, and a negative value wraps to a period of years.
     {"diskmontime", true, 15, kMaxDiskMinutes},

@@ -23,7 +23,7 @@ struct SettingKey {
     // Numbers: the values the daemon reads as meant (anything else it misreads or wraps).
     int64_t min = 0;
     int64_t max = INT32_MAX;
-    // Templates: the text a fresh settings file holds, and the placeholder only this one fills.
+    // Texts: what a fresh settings file holds; templates: the placeholder only this one fills.
     const char* defaultText = nullptr;
     const char* ownPlaceholder = nullptr;
 };

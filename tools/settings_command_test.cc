@@ -54,7 +54,7 @@ TEST_F(SettingsCommandTest, AssignmentsSetNumbersAndTemplates) {
         current, {"status=1", "warnmsg=Only %m minutes = left, 50% %", "diskmontime=15", "grantmsg=+%g for %u"});
     ASSERT_FALSE(edit.error) << *edit.error;
     const Dictionary& d = *edit.dictionary.dictionary();
-    ASSERT_EQ(d.size(), 9u);  // the four given, the one kept, the four templates not given
+    ASSERT_EQ(d.size(), 10u);  // the four given, the one kept, the four templates and netmethod not given
     EXPECT_EQ(d[0].first, Value("status"));
     EXPECT_EQ(d[0].second, Value::integer(1));
     EXPECT_EQ(d[1].first, Value("custom"));
