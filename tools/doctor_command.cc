@@ -12,6 +12,7 @@
 #include "common/table_element.h"
 #include "foundation/property_list.h"
 #include "platform/linux/files.h"
+#include "platform/linux/shell.h"
 
 namespace hv {
 namespace {
@@ -80,7 +81,7 @@ Check daemonCheck(const Config& config, const DoctorPaths& paths) {
     return {Verdict::Ok, "daemon: one " + config.daemonName + " running, pid " + pid + " as " + config.pidFile + " says"};
 }
 
-Check settingsCheck(const Config& config, uint32_t& netmon, uint32_t& appmon) {
+Check settingsCheck(const Config& config, uint32_t& netmon, uint32_t& appmon, std::string& netmethod) {
     ReadResult file = readRegularFile(config.settingsFile, kMaxFile);
     if (file.missing) return {Verdict::Warn, "settings: no " + config.settingsFile + ", so monitoring is off (horavelctl settings reset)"};
     if (!file.bytes) return {Verdict::Fail, "settings: " + config.settingsFile + ": " + file.error};
@@ -97,6 +98,7 @@ Check settingsCheck(const Config& config, uint32_t& netmon, uint32_t& appmon) {
     }
     netmon = static_cast<uint32_t>(plist.value["netmon"].intValue());
     appmon = static_cast<uint32_t>(plist.value["appmon"].intValue());
+    if (const std::string* method = plist.value["netmethod"].string()) netmethod = *method;
     return {plist.value["status"].intValue() != 0 ? Verdict::Ok : Verdict::Warn,
             "settings: " + config.settingsFile + " trusted, monitoring " +
                 (plist.value["status"].intValue() != 0 ? "on" : "off")};
@@ -122,7 +124,8 @@ std::vector<Check> runChecks(const Config& config, const DoctorPaths& paths) {
     std::vector<Check> checks;
     checks.push_back(daemonCheck(config, paths));
     uint32_t netmon = 0, appmon = 0;
-    checks.push_back(settingsCheck(config, netmon, appmon));
+    std::string netmethod = "firewall";
+    checks.push_back(settingsCheck(config, netmon, appmon, netmethod));
     StoreFacts store = storeFacts(config);
     checks.insert(checks.end(), store.entries.begin(), store.entries.end());
 
@@ -134,7 +137,12 @@ std::vector<Check> runChecks(const Config& config, const DoctorPaths& paths) {
                                                                 "log in again") +
                                                         (profile ? " (pam-auth-update --enable horavel)" : "")});
 
-    if (store.networkRanges && netmon != 0) {
+    if (store.networkRanges && netmon != 0 && netmethod != "interface") {
+        const int status = runProgramWithInput(paths.nftables, "");
+        checks.push_back(status == 0 ? Check{Verdict::Ok, "network ranges: nftables works"}
+                                     : Check{Verdict::Fail, "network ranges: nftables does not work here, so the "
+                                                            "network is never switched off (apt install nftables)"});
+    } else if (store.networkRanges && netmon != 0) {
         const bool found = std::any_of(paths.ifconfig.begin(), paths.ifconfig.end(),
                                        [](const std::string& p) { return ::access(p.c_str(), X_OK) == 0; });
         checks.push_back(found ? Check{Verdict::Ok, "network ranges: ifconfig present"}

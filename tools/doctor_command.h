@@ -21,6 +21,8 @@ struct DoctorPaths {
     // systemd-timesyncd touches this once the clock is synchronised.
     std::string timeSynchronised = "/run/systemd/timesync/synchronized";
     std::vector<std::string> ifconfig = {"/usr/sbin/ifconfig", "/sbin/ifconfig"};
+    // A command that succeeds when nftables works here (the firewall method's rules).
+    std::vector<std::string> nftables = {"/usr/sbin/nft", "list", "tables"};
 };
 
 enum class Verdict { Ok, Warn, Fail };
@@ -31,8 +33,8 @@ struct Check {
 };
 
 // Every check, in a fixed order: the one daemon and its pid file; the settings file trusted; each
-// managed account's store entry readable; the login check enabled; ifconfig present when network
-// ranges are enforced; the tray's autostart entry; the clock synchronised; /home and /tmp mounted
+// managed account's store entry readable; the login check enabled; when network ranges are
+// enforced, nftables working (the firewall method) or ifconfig present (the interface method); the tray's autostart entry; the clock synchronised; /home and /tmp mounted
 // noexec when applications are limited.
 std::vector<Check> runChecks(const Config& config, const DoctorPaths& paths);
 

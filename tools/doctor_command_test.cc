@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/table_element.h"
+#include "foundation/keyed_archive.h"
 #include "platform/linux/test_dir.h"
 
 namespace hv {
@@ -96,6 +98,40 @@ TEST_F(DoctorTest, EachProblemIsSaidOnItsOwnLine) {
     const std::string warned = doctor(0);
     for (const char* line : {"warn login check: not enabled", "warn tray: no autostart entry", "warn clock: not known"}) {
         EXPECT_NE(warned.find(line), std::string::npos) << line << "\n" << warned;
+    }
+}
+
+// With network ranges enforced, the method's own tool must work: nftables for the firewall rule
+// (the default), ifconfig for switching interfaces.
+TEST_F(DoctorTest, NetworkRangesNeedTheirMethodsTool) {
+    if (::geteuid() != 0) GTEST_SKIP() << "the settings and the store must be root's";
+    healthy();
+    registerTableElement();
+    auto limit = std::make_shared<TableElement>();
+    limit->setNetRanges(1);
+    ::mkdir(config_.storeRoot.c_str(), 0700);
+    ::mkdir((config_.storeRoot + "/policies").c_str(), 0700);
+    write(config_.storePolicyPath("kid"), *keyedArchive(Value(Array{Value(std::shared_ptr<Object>(limit))})), 0600);
+    struct Case {
+        const char* method;  // nullptr: not set, the firewall
+        std::vector<std::string> nftables, ifconfig;
+        int status;
+        const char* says;
+    } cases[] = {
+        {nullptr, {"/bin/true"}, {}, 0, "ok   network ranges: nftables works"},
+        {"firewall", {"/bin/false"}, {}, 1, "fail network ranges: nftables does not work here"},
+        {"interface", {"/bin/false"}, {"/bin/sh"}, 0, "ok   network ranges: ifconfig present"},
+        {"interface", {"/bin/true"}, {dir_.file("no-ifconfig")}, 1, "fail network ranges: ifconfig missing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method ? c.method : "default");
+        write(config_.settingsFile, std::string(R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>status</key><integer>1</integer><key>netmon</key><integer>1</integer>)") +
+                                        (c.method ? std::string("<key>netmethod</key><string>") + c.method + "</string>" : "") +
+                                        "</dict></plist>\n");
+        paths_.nftables = c.nftables;
+        paths_.ifconfig = c.ifconfig;
+        EXPECT_NE(doctor(c.status).find(c.says), std::string::npos);
     }
 }
 
