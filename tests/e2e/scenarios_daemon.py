@@ -13,7 +13,7 @@ import subprocess
 import unit_sandbox
 from policies import policy
 from registry import scenario
-from sandbox import (KID, PAT, PID_FILE, STORE, UNIT, check, hhmm, hold, minute_of_day, read_channel,
+from sandbox import (KID, PAT, PID_FILE, STORE, WORK, check, hhmm, hold, minute_of_day, read_channel,
                      segment_info, wait_until)
 
 HEADER = "Wardelin Session Information"
@@ -37,7 +37,8 @@ def changed_record(seen):
 def check_confined(pid):
     """The daemon runs as its unit says: the unit's bounding set, no new privileges, a system call filter, the
     system read-only and the writable paths writable."""
-    settings = unit_sandbox.read_service(UNIT)
+    # The sandbox's copy: the source tree may lie below a directory the sandbox has covered (/tmp).
+    settings = unit_sandbox.read_service(f"{WORK}/horaveld.service")
     with open(f"/proc/{pid}/status", encoding="ascii") as f:
         status = dict(line.rstrip("\n").split(":\t", 1) for line in f if ":\t" in line)
     decoded = subprocess.run(["capsh", f"--decode={status['CapBnd']}"], capture_output=True, text=True,
