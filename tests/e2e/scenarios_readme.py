@@ -38,7 +38,7 @@ def readme_example(box):
 
     now = minute_of_day()
     if now not in (959, 960, 1079, 1080):
-        said = ("min of network time" if 960 <= now < 1080
+        said = ("network until " if 960 <= now < 1080
                 else "network off until 16:00" if now < 960 else "network off for the rest of the day")
         wait_until(lambda: said in box.ctl("status").decode(), 10,
                    f"`horavelctl status` to say {said!r} at {hhmm(now)} with 16:00-19:00")
