@@ -82,7 +82,7 @@ void HistoryPage::draw(const QByteArray& json) {
         if (allowed > 0) allowance->append(static_cast<qreal>(i), allowed);
         top = std::max({top, used, appMinutes, allowed});
         const QDate date = QDate::fromString(day.value(QLatin1String("date")).toString(), Qt::ISODate);
-        dates.append(QLocale().toString(date, QStringLiteral("d.M.")));
+        dates.append(QLocale().toString(date, QStringLiteral("d.M")));
     }
 
     auto* bars = new QStackedBarSeries;
@@ -99,6 +99,7 @@ void HistoryPage::draw(const QByteArray& json) {
 
     auto* x = new QBarCategoryAxis;
     x->append(dates);
+    x->setLabelsAngle(-45);
     auto* y = new QValueAxis;
     y->setRange(0, top + 10);
     y->setLabelFormat(QStringLiteral("%d"));

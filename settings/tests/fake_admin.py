@@ -15,6 +15,7 @@ import argparse
 import copy
 import datetime
 import json
+import os
 import signal
 
 import dbus
@@ -196,7 +197,9 @@ def main():
     with open(args.ready, "w", encoding="utf-8") as f:
         f.write("ready\n")
     loop.run()
-    del service, name
+    # service and name stay referenced while the loop runs; the bus may already be gone, so nothing
+    # is released on the way out.
+    os._exit(0)
 
 
 if __name__ == "__main__":
