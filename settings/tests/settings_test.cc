@@ -14,6 +14,8 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTranslator>
+#include <QXmlStreamReader>
 #include <QTest>
 #include <QBarCategoryAxis>
 #include <QBarSet>
@@ -76,6 +78,7 @@ private slots:
     void limitingAnAccountStartsWithTheDefaults();
     void policyRoundTripKeepsWhatIsNotEdited();
     void desktopEntriesNameTheirPrograms();
+    void germanIsCompleteAndLoads();
 
 private:
     // Chooses `user` in the list and waits until its policy pages are shown.
@@ -278,6 +281,39 @@ void SettingsTest::desktopEntriesNameTheirPrograms() {
     QCOMPARE(apps[1].program, QStringLiteral("browser"));
     apps = installedApps({home.path(), system.path()});
     QCOMPARE(apps.size(), 1);
+}
+
+void SettingsTest::germanIsCompleteAndLoads() {
+    const QString source = qEnvironmentVariable("HORAVEL_SOURCE_DIR");
+    for (const char* ts : {"settings/translations/horavel-settings_de.ts", "menubar/translations/HoravelMenu_de.ts"}) {
+        QFile file(source + QLatin1Char('/') + QLatin1String(ts));
+        QVERIFY2(file.open(QIODevice::ReadOnly), ts);
+        QXmlStreamReader xml(&file);
+        int messages = 0;
+        QString sourceText;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+            if (xml.name() == QLatin1String("source")) sourceText = xml.readElementText();
+            if (xml.name() == QLatin1String("translation")) {
+                ++messages;
+                const bool unfinished = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
+                const QString text = xml.readElementText(QXmlStreamReader::IncludeChildElements);
+                QVERIFY2(!unfinished && !text.trimmed().isEmpty(), qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(ts), sourceText)));
+            }
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QVERIFY(messages > 0);
+    }
+
+    // The compiled German is what a German locale gets: the window's own texts change.
+    QTranslator german;
+    QVERIFY(german.load(QLocale(QLocale::German), QStringLiteral("horavel-settings"), QStringLiteral("_"),
+                        QCoreApplication::applicationDirPath()));
+    QCoreApplication::installTranslator(&german);
+    const MainWindow translated(client.get());
+    QCoreApplication::removeTranslator(&german);
+    QCOMPARE(translated.windowTitle(), QStringLiteral("Horavel Jugendschutz[*]"));
+    QCOMPARE(translated.accountView()->tabs()->tabText(0), QStringLiteral("Heute"));
 }
 
 }  // namespace hv::settings
