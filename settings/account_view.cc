@@ -18,6 +18,7 @@ namespace hv::settings {
 AccountView::AccountView(AdminClient* c, QWidget* parent)
     : QWidget(parent),
       client(c),
+      heading(new QLabel(this)),
       stack(new QStackedWidget(this)),
       unmanaged(new QWidget(this)),
       limit(new QPushButton(tr("Limit this account"), this)),
@@ -54,6 +55,11 @@ AccountView::AccountView(AdminClient* c, QWidget* parent)
     for (PolicyPage* page : policyPages) connect(page, &PolicyPage::edited, this, &AccountView::edited);
 
     auto* layout = new QVBoxLayout(this);
+    QFont big = heading->font();
+    big.setBold(true);
+    big.setPointSizeF(big.pointSizeF() * 1.3);
+    heading->setFont(big);
+    layout->addWidget(heading);
     layout->addWidget(stack);
     status->setWordWrap(true);
     layout->addWidget(status);
@@ -79,6 +85,7 @@ AccountView::AccountView(AdminClient* c, QWidget* parent)
 
 void AccountView::setAccount(const Account& a) {
     account = a;
+    heading->setText(account.name);
     policy.reset();
     savedJson.clear();
     status->clear();

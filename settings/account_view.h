@@ -72,6 +72,7 @@ private:
     Account account;
     std::optional<Policy> policy;
     QByteArray savedJson;  // the document as fetched; empty for a policy not installed yet
+    QLabel* heading;
     QStackedWidget* stack;
     QWidget* unmanaged;
     QPushButton* limit;

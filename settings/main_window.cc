@@ -53,7 +53,10 @@ void MainWindow::refresh() {
                 if (a.name == account->user()) keep = i;
                 account->updateAccount(a);
             }
-            new QListWidgetItem(tr("Settings"), list);
+            auto* settingsItem = new QListWidgetItem(tr("Settings"), list);
+            QFont bold = settingsItem->font();
+            bold.setBold(true);
+            settingsItem->setFont(bold);
             if (currentRow == static_cast<int>(accounts.size()) || keep >= 0) {
                 currentRow = keep >= 0 ? keep : static_cast<int>(accounts.size());
                 list->setCurrentRow(currentRow);

@@ -19,11 +19,17 @@ QString minutesText(int minutes) {
 }  // namespace
 
 TodayPage::TodayPage(AdminClient* c, QWidget* parent)
-    : QWidget(parent), client(c), used(new QLabel(this)), left(new QLabel(this)), given(new QLabel(this)) {
+    : QWidget(parent),
+      client(c),
+      allowance(new QLabel(this)),
+      given(new QLabel(this)),
+      used(new QLabel(this)),
+      left(new QLabel(this)) {
     auto* form = new QFormLayout(this);
+    form->addRow(tr("Allowance today"), allowance);
+    form->addRow(tr("Given today"), given);
     form->addRow(tr("Used today"), used);
     form->addRow(tr("Left today"), left);
-    form->addRow(tr("Given today"), given);
     auto* buttons = new QHBoxLayout;
     for (auto [minutes, text] : {std::pair{15, tr("+15 minutes")}, std::pair{30, tr("+30 minutes")},
                                  std::pair{-15, tr("−15 minutes")}}) {
@@ -37,6 +43,7 @@ TodayPage::TodayPage(AdminClient* c, QWidget* parent)
     auto* logoutButton = new QPushButton(tr("Log out now"), this);
     connect(logoutButton, &QPushButton::clicked, this, &TodayPage::logout);
     form->addRow(logoutButton);
+    form->itemAt(form->rowCount() - 1, QFormLayout::SpanningRole)->setAlignment(Qt::AlignLeft);
 }
 
 QPushButton* TodayPage::grantButton(int minutes) const {
@@ -48,14 +55,12 @@ QPushButton* TodayPage::grantButton(int minutes) const {
 
 void TodayPage::setAccount(const Account& a) {
     account = a;
+    allowance->setText(account.allowance == 0 ? tr("no limit today") : minutesText(account.allowance));
+    given->setText(minutesText(account.granted));
     used->setText(minutesText(account.used));
-    if (account.allowance == 0) {
-        left->setText(tr("no limit today"));
-    } else {
-        left->setText(minutesText(std::max(0, account.allowance + account.granted - account.used)));
-    }
-    given->setText(account.allowance == 0 ? minutesText(account.granted)
-                                          : tr("%1 (allowance %2)").arg(minutesText(account.granted), minutesText(account.allowance)));
+    // The day's time is the allowance and the grant together, never below nothing.
+    left->setText(account.allowance == 0 ? tr("no limit today")
+                                         : minutesText(std::max(0, account.allowance + account.granted - account.used)));
 }
 
 void TodayPage::grant(int minutes) {

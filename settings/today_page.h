@@ -36,9 +36,10 @@ private:
 
     AdminClient* client;
     Account account;
+    QLabel* allowance;
+    QLabel* given;
     QLabel* used;
     QLabel* left;
-    QLabel* given;
     QList<QPair<int, QPushButton*>> grants;
 };
 

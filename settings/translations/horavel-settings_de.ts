@@ -4,87 +4,87 @@
 <context>
     <name>hv::settings::AccountView</name>
     <message>
-        <location filename="../account_view.cc" line="23" />
+        <location filename="../account_view.cc" line="24" />
         <source>Limit this account</source>
         <translation>Dieses Konto begrenzen</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="32" />
+        <location filename="../account_view.cc" line="33" />
         <source>Remove limits…</source>
         <translation>Grenzen aufheben…</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="33" />
+        <location filename="../account_view.cc" line="34" />
         <source>Save</source>
         <translation>Speichern</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="34" />
+        <location filename="../account_view.cc" line="35" />
         <source>Discard</source>
         <translation>Verwerfen</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="36" />
+        <location filename="../account_view.cc" line="37" />
         <source>This account has no limits. Limiting it starts with one hour a day from Monday to Friday and two hours on Saturday and Sunday; change them on the pages that follow, then save.</source>
         <translation>Dieses Konto hat keine Grenzen. Eine Begrenzung beginnt mit einer Stunde am Tag von Montag bis Freitag und zwei Stunden am Samstag und Sonntag; ändern Sie sie auf den folgenden Seiten und speichern Sie dann.</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="46" />
+        <location filename="../account_view.cc" line="47" />
         <source>Today</source>
         <translation>Heute</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="47" />
+        <location filename="../account_view.cc" line="48" />
         <source>Allowance</source>
         <translation>Tageszeit</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="48" />
+        <location filename="../account_view.cc" line="49" />
         <source>Hours</source>
         <translation>Uhrzeiten</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="49" />
+        <location filename="../account_view.cc" line="50" />
         <source>Applications</source>
         <translation>Anwendungen</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="50" />
+        <location filename="../account_view.cc" line="51" />
         <source>Disk</source>
         <translation>Speicher</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="51" />
+        <location filename="../account_view.cc" line="52" />
         <source>History</source>
         <translation>Verlauf</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="110" />
+        <location filename="../account_view.cc" line="117" />
         <source>The policy cannot be shown: %1</source>
         <translation>Die Regeln können nicht angezeigt werden: %1</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="136" />
+        <location filename="../account_view.cc" line="143" />
         <source>Saving…</source>
         <translation>Wird gespeichert…</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="147" />
+        <location filename="../account_view.cc" line="154" />
         <source>Saved.</source>
         <translation>Gespeichert.</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="150" />
+        <location filename="../account_view.cc" line="157" />
         <source>%1: %2</source>
         <translation>%1: %2</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="164" />
+        <location filename="../account_view.cc" line="171" />
         <source>Remove limits</source>
         <translation>Grenzen aufheben</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="164" />
+        <location filename="../account_view.cc" line="171" />
         <source>Remove every limit of %1? Today's counts are dropped as well.</source>
         <translation>Alle Grenzen von %1 aufheben? Die heutige Zählung wird ebenfalls verworfen.</translation>
     </message>
@@ -270,12 +270,12 @@
         <translation>Einstellungen</translation>
     </message>
     <message>
-        <location filename="../main_window.cc" line="90" />
+        <location filename="../main_window.cc" line="93" />
         <source>Unsaved changes</source>
         <translation>Ungespeicherte Änderungen</translation>
     </message>
     <message>
-        <location filename="../main_window.cc" line="90" />
+        <location filename="../main_window.cc" line="93" />
         <source>Save the changes first?</source>
         <translation>Die Änderungen zuerst speichern?</translation>
     </message>
@@ -438,62 +438,63 @@
             <numerusform>%n Min.</numerusform><numerusform>%n Min.</numerusform></translation>
     </message>
     <message>
-        <location filename="../today_page.cc" line="24" />
+        <location filename="../today_page.cc" line="31" />
         <source>Used today</source>
         <translation>Heute genutzt</translation>
     </message>
     <message>
-        <location filename="../today_page.cc" line="25" />
+        <location filename="../today_page.cc" line="32" />
         <source>Left today</source>
         <translation>Heute übrig</translation>
     </message>
     <message>
-        <location filename="../today_page.cc" line="26" />
+        <location filename="../today_page.cc" line="30" />
         <source>Given today</source>
         <translation>Heute geschenkt</translation>
     </message>
     <message>
-        <location filename="../today_page.cc" line="28" />
+        <location filename="../today_page.cc" line="29" />
+        <source>Allowance today</source>
+        <translation>Tageszeit heute</translation>
+    </message>
+    <message>
+        <location filename="../today_page.cc" line="34" />
         <source>+15 minutes</source>
         <translation>+15 Minuten</translation>
     </message>
     <message>
-        <location filename="../today_page.cc" line="28" />
+        <location filename="../today_page.cc" line="34" />
         <source>+30 minutes</source>
         <translation>+30 Minuten</translation>
     </message>
     <message>
-        <location filename="../today_page.cc" line="29" />
+        <location filename="../today_page.cc" line="35" />
         <source>−15 minutes</source>
         <translation>−15 Minuten</translation>
     </message>
     <message>
-        <location filename="../today_page.cc" line="37" />
+        <location filename="../today_page.cc" line="43" />
         <source>Log out now</source>
         <translation>Jetzt abmelden</translation>
     </message>
     <message>
-        <location filename="../today_page.cc" line="53" />
+        <location filename="../today_page.cc" line="58" />
+        <location filename="../today_page.cc" line="62" />
         <source>no limit today</source>
         <translation>heute keine Grenze</translation>
     </message>
     <message>
-        <location filename="../today_page.cc" line="58" />
-        <source>%1 (allowance %2)</source>
-        <translation>%1 (Tageszeit %2)</translation>
-    </message>
-    <message>
-        <location filename="../today_page.cc" line="66" />
+        <location filename="../today_page.cc" line="71" />
         <source>%1 more today; %2 given in all.</source>
         <translation>Heute %1 mehr; insgesamt %2 geschenkt.</translation>
     </message>
     <message>
-        <location filename="../today_page.cc" line="67" />
+        <location filename="../today_page.cc" line="72" />
         <source>%1 taken; %2 given in all.</source>
         <translation>%1 abgezogen; insgesamt %2 geschenkt.</translation>
     </message>
     <message>
-        <location filename="../today_page.cc" line="75" />
+        <location filename="../today_page.cc" line="80" />
         <source>%1 is being logged out.</source>
         <translation>%1 wird abgemeldet.</translation>
     </message>
