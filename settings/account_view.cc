@@ -20,6 +20,7 @@ AccountView::AccountView(AdminClient* c, QWidget* parent)
       client(c),
       heading(new QLabel(this)),
       stack(new QStackedWidget(this)),
+      waiting(new QLabel(tr("Fetching the account's rules…"), this)),
       unmanaged(new QWidget(this)),
       limit(new QPushButton(tr("Limit this account"), this)),
       pages(new QTabWidget(this)),
@@ -43,6 +44,8 @@ AccountView::AccountView(AdminClient* c, QWidget* parent)
     unmanagedLayout->addWidget(limit, 0, Qt::AlignLeft);
     unmanagedLayout->addStretch();
     stack->addWidget(unmanaged);
+    waiting->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    stack->addWidget(waiting);
 
     pages->addTab(today, tr("Today"));
     pages->addTab(allowance, tr("Allowance"));
@@ -90,9 +93,9 @@ void AccountView::setAccount(const Account& a) {
     savedJson.clear();
     status->clear();
     today->setAccount(account);
-    stack->setCurrentWidget(unmanaged);
+    stack->setCurrentWidget(account.managed ? static_cast<QWidget*>(waiting) : unmanaged);
     if (account.managed) {
-        // The pages stay hidden until the policy is there to fill them.
+        // The pages stay hidden until the policy is there to fill them; a refusal is shown below.
         client->call(
             QStringLiteral("GetPolicy"), {account.name}, this,
             [this, name = account.name](const QVariantList& reply) {

@@ -74,6 +74,7 @@ private:
     QByteArray savedJson;  // the document as fetched; empty for a policy not installed yet
     QLabel* heading;
     QStackedWidget* stack;
+    QLabel* waiting;
     QWidget* unmanaged;
     QPushButton* limit;
     QTabWidget* pages;

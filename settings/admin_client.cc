@@ -1,8 +1,8 @@
 #include "settings/admin_client.h"
 
+#include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
-#include <QDBusPendingReply>
 #include <QMap>
 
 namespace hv::settings {
@@ -17,14 +17,19 @@ constexpr int kCallTimeoutMs = 10 * 60 * 1000;
 
 AdminClient::AdminClient(const QDBusConnection& connection, QObject* parent)
     : QObject(parent),
-      admin(connection, this) {
+      bus(connection) {
     qDBusRegisterMetaType<QMap<QString, QString>>();
-    admin.setTimeout(kCallTimeoutMs);
 }
 
 void AdminClient::call(const QString& method, const QVariantList& arguments, QObject* context, Reply ok,
                        Failure failed) {
-    auto* watcher = new QDBusPendingCallWatcher(admin.asyncCallWithArgumentList(method, arguments), context);
+    // A plain message rather than a QDBusInterface, which would introspect the service (and so
+    // start it) synchronously when made.
+    QDBusMessage message = QDBusMessage::createMethodCall(QLatin1String(kAdminService), QLatin1String(kAdminPath),
+                                                          QLatin1String(kAdminInterface), method);
+    message.setArguments(arguments);
+    message.setInteractiveAuthorizationAllowed(true);
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, kCallTimeoutMs), context);
     connect(watcher, &QDBusPendingCallWatcher::finished, context,
             [watcher, ok = std::move(ok), failed = std::move(failed)] {
                 watcher->deleteLater();

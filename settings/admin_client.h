@@ -8,7 +8,6 @@
 
 #include <QDBusConnection>
 #include <QDBusError>
-#include <QDBusAbstractInterface>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
@@ -21,15 +20,6 @@ inline constexpr const char* kAdminService = "org.horavel.Admin1";
 inline constexpr const char* kAdminPath = "/org/horavel/Admin1";
 inline constexpr const char* kAdminInterface = "org.horavel.Admin1";
 
-// The interface without the introspection QDBusInterface does when it is made, which would block
-// the window and start the service before anything is asked of it.
-class AdminInterface : public QDBusAbstractInterface {
-public:
-    AdminInterface(const QDBusConnection& connection, QObject* parent)
-        : QDBusAbstractInterface(QLatin1String(kAdminService), QLatin1String(kAdminPath), kAdminInterface, connection,
-                                 parent) {}
-};
-
 class AdminClient : public QObject {
     Q_OBJECT
 
@@ -40,8 +30,8 @@ public:
     explicit AdminClient(const QDBusConnection& connection, QObject* parent = nullptr);
 
     // Calls `method` with `arguments` (their D-Bus types as QtDBus maps them; a{ss} as
-    // QMap<QString, QString>). Exactly one of `ok` and `failed` runs later, unless `context` is
-    // gone by then.
+    // QMap<QString, QString>), allowing polkit to ask for a password. Exactly one of `ok` and
+    // `failed` runs later, unless `context` is gone by then.
     void call(const QString& method, const QVariantList& arguments, QObject* context, Reply ok, Failure failed);
 
     // The line shown to the user for a failed call: the service's own message, prefixed by what
@@ -49,7 +39,7 @@ public:
     static QString describe(const QDBusError& error);
 
 private:
-    AdminInterface admin;
+    QDBusConnection bus;
 };
 
 }  // namespace hv::settings

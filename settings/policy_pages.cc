@@ -7,6 +7,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -134,8 +135,8 @@ AppsPage::AppsPage(QWidget* parent) : PolicyPage(parent), list(new QTableWidget(
     layout->addLayout(buttons);
     connect(add, &QPushButton::clicked, this, &AppsPage::pick);
     connect(addName, &QPushButton::clicked, this, [this] {
-        addApp(tr("program"));
-        list->editItem(list->item(list->rowCount() - 1, 0));
+        const QString name = QInputDialog::getText(this, tr("Add by name"), tr("Program name:")).trimmed();
+        if (!name.isEmpty()) addApp(name);
     });
     connect(remove, &QPushButton::clicked, this, [this] {
         const int row = list->currentRow();

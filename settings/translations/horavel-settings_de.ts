@@ -4,87 +4,92 @@
 <context>
     <name>hv::settings::AccountView</name>
     <message>
-        <location filename="../account_view.cc" line="24" />
+        <location filename="../account_view.cc" line="23" />
+        <source>Fetching the account's rules…</source>
+        <translation>Die Regeln des Kontos werden abgerufen…</translation>
+    </message>
+    <message>
+        <location filename="../account_view.cc" line="25" />
         <source>Limit this account</source>
         <translation>Dieses Konto begrenzen</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="33" />
+        <location filename="../account_view.cc" line="34" />
         <source>Remove limits…</source>
         <translation>Grenzen aufheben…</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="34" />
+        <location filename="../account_view.cc" line="35" />
         <source>Save</source>
         <translation>Speichern</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="35" />
+        <location filename="../account_view.cc" line="36" />
         <source>Discard</source>
         <translation>Verwerfen</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="37" />
+        <location filename="../account_view.cc" line="38" />
         <source>This account has no limits. Limiting it starts with one hour a day from Monday to Friday and two hours on Saturday and Sunday; change them on the pages that follow, then save.</source>
         <translation>Dieses Konto hat keine Grenzen. Eine Begrenzung beginnt mit einer Stunde am Tag von Montag bis Freitag und zwei Stunden am Samstag und Sonntag; ändern Sie sie auf den folgenden Seiten und speichern Sie dann.</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="47" />
+        <location filename="../account_view.cc" line="50" />
         <source>Today</source>
         <translation>Heute</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="48" />
+        <location filename="../account_view.cc" line="51" />
         <source>Allowance</source>
         <translation>Tageszeit</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="49" />
+        <location filename="../account_view.cc" line="52" />
         <source>Hours</source>
         <translation>Uhrzeiten</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="50" />
+        <location filename="../account_view.cc" line="53" />
         <source>Applications</source>
         <translation>Anwendungen</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="51" />
+        <location filename="../account_view.cc" line="54" />
         <source>Disk</source>
         <translation>Speicher</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="52" />
+        <location filename="../account_view.cc" line="55" />
         <source>History</source>
         <translation>Verlauf</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="117" />
+        <location filename="../account_view.cc" line="120" />
         <source>The policy cannot be shown: %1</source>
         <translation>Die Regeln können nicht angezeigt werden: %1</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="143" />
+        <location filename="../account_view.cc" line="146" />
         <source>Saving…</source>
         <translation>Wird gespeichert…</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="154" />
+        <location filename="../account_view.cc" line="157" />
         <source>Saved.</source>
         <translation>Gespeichert.</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="157" />
+        <location filename="../account_view.cc" line="160" />
         <source>%1: %2</source>
         <translation>%1: %2</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="171" />
+        <location filename="../account_view.cc" line="174" />
         <source>Remove limits</source>
         <translation>Grenzen aufheben</translation>
     </message>
     <message>
-        <location filename="../account_view.cc" line="171" />
+        <location filename="../account_view.cc" line="174" />
         <source>Remove every limit of %1? Today's counts are dropped as well.</source>
         <translation>Alle Grenzen von %1 aufheben? Die heutige Zählung wird ebenfalls verworfen.</translation>
     </message>
@@ -92,17 +97,17 @@
 <context>
     <name>hv::settings::AdminClient</name>
     <message>
-        <location filename="../admin_client.cc" line="45" />
+        <location filename="../admin_client.cc" line="50" />
         <source>Not authorised: %1</source>
         <translation>Nicht berechtigt: %1</translation>
     </message>
     <message>
-        <location filename="../admin_client.cc" line="48" />
+        <location filename="../admin_client.cc" line="53" />
         <source>Failed: %1</source>
         <translation>Fehlgeschlagen: %1</translation>
     </message>
     <message>
-        <location filename="../admin_client.cc" line="50" />
+        <location filename="../admin_client.cc" line="55" />
         <source>The admin service did not answer: %1</source>
         <translation>Der Verwaltungsdienst hat nicht geantwortet: %1</translation>
     </message>
@@ -110,22 +115,22 @@
 <context>
     <name>hv::settings::AllowancePage</name>
     <message>
-        <location filename="../policy_pages.cc" line="36" />
+        <location filename="../policy_pages.cc" line="37" />
         <source> min</source>
         <translation> Min.</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="37" />
+        <location filename="../policy_pages.cc" line="38" />
         <source>no limit</source>
         <translation>keine Grenze</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="49" />
+        <location filename="../policy_pages.cc" line="50" />
         <source>Same every day</source>
         <translation>Jeden Tag gleich</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="51" />
+        <location filename="../policy_pages.cc" line="52" />
         <source>Minutes of computer use allowed per day. "no limit" leaves the day unlimited.</source>
         <translation>Erlaubte Minuten Computernutzung pro Tag. „keine Grenze“ lässt den Tag unbegrenzt.</translation>
     </message>
@@ -133,42 +138,43 @@
 <context>
     <name>hv::settings::AppsPage</name>
     <message>
-        <location filename="../policy_pages.cc" line="116" />
+        <location filename="../policy_pages.cc" line="117" />
         <source>Minutes per day for single applications (0: not limited that day), enforced while application monitoring is on in Settings. The name is the program's name, as the process list shows it.</source>
         <translation>Minuten pro Tag für einzelne Anwendungen (0: an dem Tag nicht begrenzt), durchgesetzt, solange die Anwendungsüberwachung in den Einstellungen eingeschaltet ist. Der Name ist der Programmname, wie ihn die Prozessliste zeigt.</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="120" />
+        <location filename="../policy_pages.cc" line="121" />
         <source>Application</source>
         <translation>Anwendung</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="127" />
+        <location filename="../policy_pages.cc" line="128" />
         <source>Add installed application…</source>
         <translation>Installierte Anwendung hinzufügen…</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="128" />
+        <location filename="../policy_pages.cc" line="129" />
+        <location filename="../policy_pages.cc" line="138" />
         <source>Add by name</source>
         <translation>Nach Namen hinzufügen</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="129" />
+        <location filename="../policy_pages.cc" line="130" />
         <source>Remove</source>
         <translation>Entfernen</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="137" />
-        <source>program</source>
-        <translation>programm</translation>
+        <location filename="../policy_pages.cc" line="138" />
+        <source>Program name:</source>
+        <translation>Programmname:</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="195" />
+        <location filename="../policy_pages.cc" line="196" />
         <source>Installed applications</source>
         <translation>Installierte Anwendungen</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="198" />
+        <location filename="../policy_pages.cc" line="199" />
         <source>Search</source>
         <translation>Suchen</translation>
     </message>
@@ -176,32 +182,32 @@
 <context>
     <name>hv::settings::DiskPage</name>
     <message>
-        <location filename="../policy_pages.cc" line="223" />
+        <location filename="../policy_pages.cc" line="224" />
         <source>Limit the size of the home folder</source>
         <translation>Größe des persönlichen Ordners begrenzen</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="227" />
+        <location filename="../policy_pages.cc" line="228" />
         <source>Checked while disk monitoring is on in Settings.</source>
         <translation>Geprüft, solange die Speicherüberwachung in den Einstellungen eingeschaltet ist.</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="230" />
+        <location filename="../policy_pages.cc" line="231" />
         <source> MB</source>
         <translation> MB</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="231" />
+        <location filename="../policy_pages.cc" line="232" />
         <source>Quota</source>
         <translation>Kontingent</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="245" />
+        <location filename="../policy_pages.cc" line="246" />
         <source>No command is run when the folder is over the quota.</source>
         <translation>Bei Überschreitung des Kontingents wird kein Befehl ausgeführt.</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="246" />
+        <location filename="../policy_pages.cc" line="247" />
         <source>Run as root when the folder is over the quota: %1</source>
         <translation>Bei Überschreitung des Kontingents als root ausgeführt: %1</translation>
     </message>
@@ -242,12 +248,12 @@
 <context>
     <name>hv::settings::HoursPage</name>
     <message>
-        <location filename="../policy_pages.cc" line="88" />
+        <location filename="../policy_pages.cc" line="89" />
         <source>When the computer may be used. Drag across the half-hour cells to allow them; start on an allowed cell to take them away. A lighter cell is allowed for part of its half hour. A day without any time is not limited by time of day.</source>
         <translation>Wann der Computer benutzt werden darf. Ziehen Sie über die Halbstunden-Felder, um sie zu erlauben; beginnen Sie auf einem erlaubten Feld, um sie wegzunehmen. Ein helleres Feld ist für einen Teil seiner halben Stunde erlaubt. Ein Tag ohne Zeiten ist nicht nach Uhrzeit begrenzt.</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="93" />
+        <location filename="../policy_pages.cc" line="94" />
         <source>When the network is on (enforced while network monitoring is on in Settings). A day without any time has the network all day.</source>
         <translation>Wann das Netzwerk an ist (durchgesetzt, solange die Netzwerküberwachung in den Einstellungen eingeschaltet ist). Ein Tag ohne Zeiten hat den ganzen Tag Netzwerk.</translation>
     </message>
