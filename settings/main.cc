@@ -7,34 +7,13 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDBusConnection>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #include <cstdio>
 #include <cstring>
 
 #include "settings/admin_client.h"
 #include "settings/main_window.h"
-
-namespace {
-
-// The translation of the user's language, from beside the program (a build tree) or where it is
-// installed, and Qt's own for its standard buttons. No translation leaves the English texts.
-void loadTranslations(QApplication* app) {
-    const QLocale locale = QLocale::system();
-    auto* own = new QTranslator(app);
-    if (own->load(locale, QStringLiteral("horavel-settings"), QStringLiteral("_"), QApplication::applicationDirPath()) ||
-        own->load(locale, QStringLiteral("horavel-settings"), QStringLiteral("_"), QStringLiteral(HORAVEL_TRANSLATIONS_DIR))) {
-        QApplication::installTranslator(own);
-    }
-    auto* qt = new QTranslator(app);
-    if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(qt);
-    }
-}
-
-}  // namespace
+#include "settings/translations.h"
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
@@ -51,7 +30,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("horavel-settings"));
     QApplication::setApplicationVersion(QStringLiteral(HORAVEL_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("horavel-settings"));
-    loadTranslations(&app);
+    hv::settings::loadTranslations(&app);
 
     QCommandLineParser options;
     options.setApplicationDescription(QApplication::translate("main", "Sets the limits of the children's accounts."));

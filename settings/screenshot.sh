@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Photographs every page of horavel-settings under Xvfb (docs/settings-*.png): the window talks to
+# Photographs every page of horavel-settings under Xvfb (docs/settings-*.png), and the Today page in
+# German (docs/settings-today-de.png): the window talks to
 # the fake admin service (settings/tests/fake_admin.py) on a private bus, so the pictures show its
 # canned accounts, policies and history, and nothing on this machine is read or changed.
 #
@@ -48,3 +49,4 @@ for _ in $(seq 100); do [ -e "$work/ready" ] && break; sleep 0.1; done
 
 mkdir -p "$out"
 "$shots" "$address" "$out"
+LANG=de_DE.UTF-8 LANGUAGE=de "$shots" "$address" "$out" -de

@@ -1,8 +1,10 @@
 // hv_settings_shots: photographs every page of the settings window, as a parent sees it, into
 // OUT_DIR/settings-PAGE.png. It talks to the admin service on the bus at ADDRESS (the screenshot
-// script's private bus with the fake service), and is run under a real X server (Xvfb).
+// script's private bus with the fake service), and is run under a real X server (Xvfb). With a
+// SUFFIX it takes the Today page alone, as OUT_DIR/settings-todaySUFFIX.png, in the language of
+// the locale, to show a translation.
 //
-//   hv_settings_shots ADDRESS OUT_DIR
+//   hv_settings_shots ADDRESS OUT_DIR [SUFFIX]
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -18,6 +20,7 @@
 #include "settings/admin_client.h"
 #include "settings/history_page.h"
 #include "settings/main_window.h"
+#include "settings/translations.h"
 
 namespace {
 
@@ -50,10 +53,11 @@ bool shoot(QWidget* window, const QString& dir, const QString& name) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: hv_settings_shots ADDRESS OUT_DIR\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: hv_settings_shots ADDRESS OUT_DIR [SUFFIX]\n");
         return 2;
     }
+    hv::settings::loadTranslations(&app);
     const QString outDir = QString::fromLocal8Bit(argv[2]);
     const QDBusConnection bus = QDBusConnection::connectToBus(QString::fromLocal8Bit(argv[1]), QStringLiteral("shots"));
     hv::settings::AdminClient client(bus);
@@ -71,6 +75,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "hv_settings_shots: the pages of \"anna\" did not come\n");
         return 1;
     }
+    if (argc == 4) return shoot(&window, outDir, QStringLiteral("today") + QString::fromLocal8Bit(argv[3])) ? 0 : 1;
     const char* names[] = {"today", "allowance", "hours", "applications", "disk", "history"};
     for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
