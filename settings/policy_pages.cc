@@ -88,7 +88,9 @@ HoursPage::HoursPage(QWidget* parent) : PolicyPage(parent), computer(new WeekGri
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(note(tr("When the computer may be used. Drag across the half-hour cells to allow them; "
                               "start on an allowed cell to take them away. A lighter cell is allowed for part "
-                              "of its half hour. A day without any time is not limited by time of day."),
+                              "of its half hour. While other days have times, a day without any is free, unless \"The daily "
+                              "allowance applies also to accounts with time ranges\" is on in Settings: then it "
+                              "allows no use at all."),
                            this));
     layout->addWidget(computer);
     layout->addWidget(note(tr("When the network is on (enforced while network monitoring is on in Settings). "

@@ -138,43 +138,43 @@
 <context>
     <name>hv::settings::AppsPage</name>
     <message>
-        <location filename="../policy_pages.cc" line="117" />
+        <location filename="../policy_pages.cc" line="119" />
         <source>Minutes per day for single applications (0: not limited that day), enforced while application monitoring is on in Settings. The name is the program's name, as the process list shows it.</source>
         <translation>Minuten pro Tag für einzelne Anwendungen (0: an dem Tag nicht begrenzt), durchgesetzt, solange die Anwendungsüberwachung in den Einstellungen eingeschaltet ist. Der Name ist der Programmname, wie ihn die Prozessliste zeigt.</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="121" />
+        <location filename="../policy_pages.cc" line="123" />
         <source>Application</source>
         <translation>Anwendung</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="128" />
+        <location filename="../policy_pages.cc" line="130" />
         <source>Add installed application…</source>
         <translation>Installierte Anwendung hinzufügen…</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="129" />
-        <location filename="../policy_pages.cc" line="138" />
+        <location filename="../policy_pages.cc" line="131" />
+        <location filename="../policy_pages.cc" line="140" />
         <source>Add by name</source>
         <translation>Nach Namen hinzufügen</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="130" />
+        <location filename="../policy_pages.cc" line="132" />
         <source>Remove</source>
         <translation>Entfernen</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="138" />
+        <location filename="../policy_pages.cc" line="140" />
         <source>Program name:</source>
         <translation>Programmname:</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="196" />
+        <location filename="../policy_pages.cc" line="198" />
         <source>Installed applications</source>
         <translation>Installierte Anwendungen</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="199" />
+        <location filename="../policy_pages.cc" line="201" />
         <source>Search</source>
         <translation>Suchen</translation>
     </message>
@@ -182,32 +182,32 @@
 <context>
     <name>hv::settings::DiskPage</name>
     <message>
-        <location filename="../policy_pages.cc" line="224" />
+        <location filename="../policy_pages.cc" line="226" />
         <source>Limit the size of the home folder</source>
         <translation>Größe des persönlichen Ordners begrenzen</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="228" />
+        <location filename="../policy_pages.cc" line="230" />
         <source>Checked while disk monitoring is on in Settings.</source>
         <translation>Geprüft, solange die Speicherüberwachung in den Einstellungen eingeschaltet ist.</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="231" />
+        <location filename="../policy_pages.cc" line="233" />
         <source> MB</source>
         <translation> MB</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="232" />
+        <location filename="../policy_pages.cc" line="234" />
         <source>Quota</source>
         <translation>Kontingent</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="246" />
+        <location filename="../policy_pages.cc" line="248" />
         <source>No command is run when the folder is over the quota.</source>
         <translation>Bei Überschreitung des Kontingents wird kein Befehl ausgeführt.</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="247" />
+        <location filename="../policy_pages.cc" line="249" />
         <source>Run as root when the folder is over the quota: %1</source>
         <translation>Bei Überschreitung des Kontingents als root ausgeführt: %1</translation>
     </message>
@@ -249,11 +249,11 @@
     <name>hv::settings::HoursPage</name>
     <message>
         <location filename="../policy_pages.cc" line="89" />
-        <source>When the computer may be used. Drag across the half-hour cells to allow them; start on an allowed cell to take them away. A lighter cell is allowed for part of its half hour. A day without any time is not limited by time of day.</source>
-        <translation>Wann der Computer benutzt werden darf. Ziehen Sie über die Halbstunden-Felder, um sie zu erlauben; beginnen Sie auf einem erlaubten Feld, um sie wegzunehmen. Ein helleres Feld ist für einen Teil seiner halben Stunde erlaubt. Ein Tag ohne Zeiten ist nicht nach Uhrzeit begrenzt.</translation>
+        <source>When the computer may be used. Drag across the half-hour cells to allow them; start on an allowed cell to take them away. A lighter cell is allowed for part of its half hour. While other days have times, a day without any is free, unless "The daily allowance applies also to accounts with time ranges" is on in Settings: then it allows no use at all.</source>
+        <translation>Wann der Computer benutzt werden darf. Ziehen Sie über die Halbstunden-Felder, um sie zu erlauben; beginnen Sie auf einem erlaubten Feld, um sie wegzunehmen. Ein helleres Feld ist für einen Teil seiner halben Stunde erlaubt. Solange andere Tage Zeiten haben, ist ein Tag ohne Zeiten frei, außer wenn „Die tägliche Zeit gilt auch für Konten mit Uhrzeiten“ in den Einstellungen eingeschaltet ist: dann erlaubt er gar keine Nutzung.</translation>
     </message>
     <message>
-        <location filename="../policy_pages.cc" line="94" />
+        <location filename="../policy_pages.cc" line="96" />
         <source>When the network is on (enforced while network monitoring is on in Settings). A day without any time has the network all day.</source>
         <translation>Wann das Netzwerk an ist (durchgesetzt, solange die Netzwerküberwachung in den Einstellungen eingeschaltet ist). Ein Tag ohne Zeiten hat den ganzen Tag Netzwerk.</translation>
     </message>
@@ -508,12 +508,12 @@
 <context>
     <name>main</name>
     <message>
-        <location filename="../main.cc" line="57" />
+        <location filename="../main.cc" line="36" />
         <source>Sets the limits of the children's accounts.</source>
         <translation>Legt die Grenzen der Konten der Kinder fest.</translation>
     </message>
     <message>
-        <location filename="../main.cc" line="60" />
+        <location filename="../main.cc" line="39" />
         <source>Talk to the admin service on the bus at ADDRESS.</source>
         <translation>Mit dem Verwaltungsdienst auf dem Bus an ADRESSE sprechen.</translation>
     </message>
