@@ -3,6 +3,7 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QToolTip>
 
 #include <algorithm>
 
@@ -117,6 +118,23 @@ void WeekGrid::applyStroke(int day, int cell) {
         for (int m = from * 30; m < to * 30 + 30; ++m) minutes[d].set(m, strokeOn);
     }
     update();
+}
+
+bool WeekGrid::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return QWidget::event(event);
+    int day = 0;
+    int cell = 0;
+    const auto* help = static_cast<QHelpEvent*>(event);
+    if (!cellAt(help->pos(), false, &day, &cell)) {
+        QToolTip::hideText();
+        return true;
+    }
+    QStringList texts;
+    for (const Range& r : rangesOf(minutes[day])) texts.append(minuteText(r.start) + QStringLiteral("–") + minuteText(r.end));
+    QToolTip::showText(help->globalPos(), QStringLiteral("%1: %2").arg(QLocale().dayName(day + 1),
+                                                                      texts.isEmpty() ? tr("none") : texts.join(QStringLiteral(", "))),
+                       this);
+    return true;
 }
 
 void WeekGrid::paintEvent(QPaintEvent*) {

@@ -46,6 +46,8 @@ signals:
     void painted(int firstDay, int lastDay, const hv::settings::WeekMinutes& minutes);
 
 protected:
+    // A tooltip over a day names its ranges to the minute.
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

@@ -506,6 +506,14 @@
     </message>
 </context>
 <context>
+    <name>hv::settings::WeekGrid</name>
+    <message>
+        <location filename="../week_grid.cc" line="135" />
+        <source>none</source>
+        <translation>keine</translation>
+    </message>
+</context>
+<context>
     <name>main</name>
     <message>
         <location filename="../main.cc" line="36" />
