@@ -17,20 +17,21 @@ QString userLineFor(int rmin, int rsec, int warn) {
     // rmin 0 is a day without a limit (seconds 0), the last minute of one (the seconds left in
     // rsec), or, marked in the warn word, no time left at all.
     const bool noTimeLeft = (warn & RemainingTimeRecord::kNoTimeLeft) != 0;
-    if (rmin == 0 && !noTimeLeft && (rsec <= 0 || rsec > 59)) return QStringLiteral("U: no limit");
+    if (rmin == 0 && !noTimeLeft && (rsec <= 0 || rsec > 59)) return QCoreApplication::translate("hv::menu::Display", "U: no limit");
     // A count below 0 (an older daemon's wrapped one) is no time left.
-    if (rmin < 0 || noTimeLeft) return QStringLiteral("U: 00:00:00");
-    return QString::asprintf("U: %02d:%02d:%02d", rmin / 60, rmin % 60, std::clamp(rsec, 0, 59));
+    if (rmin < 0 || noTimeLeft) return QCoreApplication::translate("hv::menu::Display", "U: %1").arg(QStringLiteral("00:00:00"));
+    return QCoreApplication::translate("hv::menu::Display", "U: %1")
+        .arg(QString::asprintf("%02d:%02d:%02d", rmin / 60, rmin % 60, std::clamp(rsec, 0, 59)));
 }
 
 QString networkLineFor(int nmin, int netback) {
-    if (nmin == -1) return QStringLiteral("N: no limit");
+    if (nmin == -1) return QCoreApplication::translate("hv::menu::Display", "N: no limit");
     if (nmin == -2 && netback >= 0 && netback < 24 * 60) {
-        return QString::asprintf("N: off until %02d:%02d", netback / 60, netback % 60);
+        return QCoreApplication::translate("hv::menu::Display", "N: off until %1").arg(QString::asprintf("%02d:%02d", netback / 60, netback % 60));
     }
-    if (nmin == -2) return QStringLiteral("N: off");
+    if (nmin == -2) return QCoreApplication::translate("hv::menu::Display", "N: off");
     const int left = std::max(nmin, 0);
-    return QString::asprintf("N: %02d:%02d:00", left / 60, left % 60);
+    return QCoreApplication::translate("hv::menu::Display", "N: %1").arg(QString::asprintf("%02d:%02d:00", left / 60, left % 60));
 }
 
 QString imageFor(int rmin, int nmin, int warn) {
@@ -54,8 +55,8 @@ void Display::awakeFromNib() {
     rmin = 0;
     rsec = 0;
     nmin = 0;
-    logtext = QStringLiteral("U: sync");
-    nettext = QStringLiteral("N: sync");
+    logtext = tr("U: sync");
+    nettext = tr("N: sync");
     hosted = true;
     createItem();
     setImage(kUserSync);
@@ -112,8 +113,8 @@ void Display::showRemain() {
         case ChannelRead::Status::kNoSegment:
             // No daemon, or it is starting again: old values would no longer be true.
             if (!hasitem) return;
-            logtext = QStringLiteral("U: sync");
-            nettext = QStringLiteral("N: sync");
+            logtext = tr("U: sync");
+            nettext = tr("N: sync");
             setImage(kUserSync);
             return;
         case ChannelRead::Status::kRead:
@@ -149,8 +150,8 @@ void Display::menuClicked() {
     // Items without an action are information only.
     menu->addAction(logtext)->setEnabled(false);
     menu->addAction(nettext)->setEnabled(false);
-    menu->addAction(QStringLiteral("Preferences"), this, &Display::prefs);
-    menu->addAction(QStringLiteral("Quit"), this, &Display::termApp);
+    menu->addAction(tr("Preferences"), this, &Display::prefs);
+    menu->addAction(tr("Quit"), this, &Display::termApp);
     menu->popup(popupPosition());
 }
 

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include <QApplication>
+#include <QLocale>
+#include <QTranslator>
 
 #include "menubar/display.h"
 #include "menubar/tray_wait.h"
@@ -17,6 +19,14 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("HoravelMenu"));
+    // The menu in the user's language: the translation beside the program (a build tree), else the
+    // installed one; none leaves the English texts.
+    QTranslator translator;
+    const QLocale locale = QLocale::system();
+    if (translator.load(locale, QStringLiteral("HoravelMenu"), QStringLiteral("_"), QApplication::applicationDirPath()) ||
+        translator.load(locale, QStringLiteral("HoravelMenu"), QStringLiteral("_"), QStringLiteral(HORAVEL_TRANSLATIONS_DIR))) {
+        QApplication::installTranslator(&translator);
+    }
     // The menu is the only window; closing it must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
 

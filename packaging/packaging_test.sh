@@ -36,7 +36,11 @@ pages=(man8/horaveld.8 man8/horavelset.8 man8/horavelctl.8 man8/pam_horavel.8 ma
 if [ "$menu" = ON ]; then
   expect "$prefix/bin/HoravelMenu"
   expect /etc/xdg/autostart/horavelmenu.desktop
-  pages+=(man1/HoravelMenu.1)
+  expect "$prefix/bin/horavel-settings"
+  expect "$prefix/share/applications/horavel-settings.desktop"
+  expect "$prefix/share/horavel/translations/horavel-settings_de.qm"
+  expect "$prefix/share/horavel/translations/HoravelMenu_de.qm"
+  pages+=(man1/HoravelMenu.1 man1/horavel-settings.1)
 fi
 for page in "${pages[@]}"; do expect "$man_dir/$page"; done
 [ $status -eq 0 ] || exit 1
@@ -84,6 +88,8 @@ if [ "$menu" = ON ]; then
   if command -v desktop-file-validate >/dev/null; then
     desktop-file-validate "$root/etc/xdg/autostart/horavelmenu.desktop" || {
       echo "FAIL: desktop-file-validate rejects the autostart entry"; exit 1; }
+    desktop-file-validate "$root$prefix/share/applications/horavel-settings.desktop" || {
+      echo "FAIL: desktop-file-validate rejects the settings application's entry"; exit 1; }
   else
     echo "note: desktop-file-validate is not installed (scripts/install-deps); the entry was not checked"
   fi

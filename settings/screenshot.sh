@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Photographs every page of horavel-settings under Xvfb (docs/settings-*.png), and the Today page in
+# German (docs/settings-today-de.png): the window talks to
+# the fake admin service (settings/tests/fake_admin.py) on a private bus, so the pictures show its
+# canned accounts, policies and history, and nothing on this machine is read or changed.
+#
+#   settings/screenshot.sh [BUILD_DIR] [OUT_DIR]
+#
+# BUILD_DIR holds a build with hv_settings_shots (default build/ci); OUT_DIR defaults to docs/.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(realpath "${1:-$top/build/ci}")
+out=$(realpath "${2:-$top/docs}")
+shots=$build/settings/hv_settings_shots
+for tool in Xvfb xdotool dbus-daemon; do
+  command -v "$tool" >/dev/null || { echo "screenshot.sh: $tool is missing (scripts/install-deps)" >&2; exit 1; }
+done
+[ -x "$shots" ] || { echo "screenshot.sh: build hv_settings_shots first in $build" >&2; exit 1; }
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Qt under the sanitizers: fontconfig's caches are not leaks of ours.
+export ASAN_OPTIONS=detect_leaks=0
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+# English pictures, whatever this machine's language.
+export LANG=C.UTF-8 LANGUAGE=en
+
+display=:$((80 + RANDOM % 9))
+Xvfb "$display" -screen 0 1100x720x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+
+dbus-daemon --session --nofork --print-address=3 3>"$work/address" &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$work/address" ] && break; sleep 0.1; done
+address=$(head -1 "$work/address")
+/usr/bin/python3 "$top/settings/tests/fake_admin.py" --address "$address" --ready "$work/ready" &
+pids+=($!)
+for _ in $(seq 100); do [ -e "$work/ready" ] && break; sleep 0.1; done
+
+mkdir -p "$out"
+"$shots" "$address" "$out"
+LANG=de_DE.UTF-8 LANGUAGE=de "$shots" "$address" "$out" -de

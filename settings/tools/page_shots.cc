@@ -1,0 +1,93 @@
+// hv_settings_shots: photographs every page of the settings window, as a parent sees it, into
+// OUT_DIR/settings-PAGE.png. It talks to the admin service on the bus at ADDRESS (the screenshot
+// script's private bus with the fake service), and is run under a real X server (Xvfb). With a
+// SUFFIX it takes the Today page alone, as OUT_DIR/settings-todaySUFFIX.png, in the language of
+// the locale, to show a translation.
+//
+//   hv_settings_shots ADDRESS OUT_DIR [SUFFIX]
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QChart>
+
+#include <cstdio>
+
+#include "settings/account_view.h"
+#include "settings/admin_client.h"
+#include "settings/history_page.h"
+#include "settings/main_window.h"
+#include "settings/translations.h"
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+bool choose(hv::settings::MainWindow* window, const QString& text) {
+    QListWidget* list = window->accountList();
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->item(i)->text().startsWith(text)) {
+            list->setCurrentRow(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool shoot(QWidget* window, const QString& dir, const QString& name) {
+    // Lets pending answers and repaints land first.
+    QTest::qWait(400);
+    const QString path = dir + QStringLiteral("/settings-") + name + QStringLiteral(".png");
+    if (!window->grab().save(path)) {
+        std::fprintf(stderr, "hv_settings_shots: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(path));
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: hv_settings_shots ADDRESS OUT_DIR [SUFFIX]\n");
+        return 2;
+    }
+    hv::settings::loadTranslations(&app);
+    const QString outDir = QString::fromLocal8Bit(argv[2]);
+    const QDBusConnection bus = QDBusConnection::connectToBus(QString::fromLocal8Bit(argv[1]), QStringLiteral("shots"));
+    hv::settings::AdminClient client(bus);
+    hv::settings::MainWindow window(&client);
+    window.resize(1000, 660);
+    window.show();
+    if (!QTest::qWaitFor([&] { return window.accountList()->count() > 1; }, kWaitMs) ||
+        !choose(&window, QStringLiteral("anna"))) {
+        std::fprintf(stderr, "hv_settings_shots: the service listed no account \"anna\"\n");
+        return 1;
+    }
+    hv::settings::AccountView* view = window.accountView();
+    QTabWidget* tabs = view->tabs();
+    if (!QTest::qWaitFor([&] { return tabs->isVisible() && !view->historyPage()->chart()->series().isEmpty(); }, kWaitMs)) {
+        std::fprintf(stderr, "hv_settings_shots: the pages of \"anna\" did not come\n");
+        return 1;
+    }
+    if (argc == 4) return shoot(&window, outDir, QStringLiteral("today") + QString::fromLocal8Bit(argv[3])) ? 0 : 1;
+    const char* names[] = {"today", "allowance", "hours", "applications", "disk", "history"};
+    for (int i = 0; i < tabs->count(); ++i) {
+        tabs->setCurrentIndex(i);
+        if (!shoot(&window, outDir, QLatin1String(names[i]))) return 1;
+    }
+    if (!choose(&window, QStringLiteral("ben")) ||
+        !QTest::qWaitFor([&] { return view->limitButton()->isVisible(); }, kWaitMs) || !shoot(&window, outDir, QStringLiteral("limit"))) {
+        return 1;
+    }
+    if (!choose(&window, window.accountList()->item(window.accountList()->count() - 1)->text()) ||
+        !shoot(&window, outDir, QStringLiteral("system"))) {
+        return 1;
+    }
+    return 0;
+}
