@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/config.h"
+#include "tools/command_error.h"
 #include "tools/install_runner.h"
 
 namespace hv {
@@ -18,6 +19,12 @@ namespace hv {
 // letting the day's total fall below minus that day's allowance, writes it root-only, signals the
 // daemon and says what the day now allows. The account must have a policy in the store. Errors
 // are one line on `err` and exit status 1.
+// The work of runGrant, saying on `out` what the day now allows; the value is today's total grant
+// after the change. Invalid: not an account name, or no store entry; Failed: an entry that
+// cannot be read, or a grant that cannot be written.
+Outcome<int32_t> grantToday(const Config& config, const std::string& user, int32_t minutes, double unixTime,
+                            const ReloadSignal& reload, std::ostream& out);
+
 int runGrant(const Config& config, const std::string& user, int32_t minutes, double unixTime,
              const ReloadSignal& reload, std::ostream& out, std::ostream& err);
 

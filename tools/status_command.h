@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/config.h"
+#include "tools/json_text.h"
 
 namespace hv {
 
@@ -46,6 +47,10 @@ std::string describeConsole(const ConsoleFacts& facts);
 // Prints the daemon's state, whether monitoring is on and the console sentence, or with `asJson`
 // the same facts with the raw record as one JSON object. Exit status 3 when the daemon is not
 // running, else 0.
+// The object `status --json` prints: the daemon's state, whether monitoring is on, the console
+// user with today's allowance and grant, and the raw remaining-time record (null when none).
+Json statusJson(const Config& config, const std::function<std::optional<std::string>()>& consoleUser);
+
 int runStatus(const Config& config, const std::function<std::optional<std::string>()>& consoleUser, bool asJson,
               std::ostream& out);
 
