@@ -1,0 +1,173 @@
+"""The admin service horavel-admind with the real daemon: on the sandbox's private system bus, under the
+settings of its own unit, with a fake polkit authority (fake_polkit.py) that answers yes or no."""
+
+import json
+import os
+import shutil
+import signal
+import time
+
+import unit_sandbox
+from policies import policy
+from registry import scenario
+from sandbox import HERE, KID, PAT, PROGRAMS, STORE, WORK, check, read_channel, read_jsonl, run, wait_until
+from scenarios_daemon import new_user_line
+from scenarios_enforce import exit_status
+
+ADMIN_PROGRAMS = PROGRAMS + ("horavel-admind",)
+ADMIN_UNIT = os.path.join(HERE, "..", "..", "packaging", "horavel-admind.service.in")
+SYSTEM_BUS = "unix:path=/run/dbus/system_bus_socket"
+NAME = "org.horavel.Admin1"
+ERROR = "org.horavel.Admin1.Error."
+IDLE_SECONDS = 12
+
+
+class AdminService:
+    """horavel-admind started as systemd starts its unit, a fake polkit whose answer the scenario sets, and
+    a client connection on the system bus."""
+
+    def __init__(self, box, idle_seconds=IDLE_SECONDS):
+        import dbus.bus  # pylint: disable=import-outside-toplevel
+        self.dbus = dbus
+        shutil.copy2(os.path.join(HERE, "fake_polkit.py"), f"{WORK}/fake_polkit.py")
+        shutil.copy2(ADMIN_UNIT, f"{WORK}/horavel-admind.service")
+        self.answers = f"{WORK}/polkit.answer"
+        self.answer("no")
+        ready = f"{WORK}/polkit.ready"
+        box.spawn(["/usr/bin/python3", f"{WORK}/fake_polkit.py", "--record", f"{WORK}/polkit.jsonl",
+                   "--answers", self.answers, "--ready", ready])
+        wait_until(lambda: os.path.exists(ready), 15, "the fake polkit")
+        self.bus = dbus.bus.BusConnection(SYSTEM_BUS)
+        self.started = time.monotonic()
+        # LeakSanitizer needs ptrace, which the unit's system call filter refuses, in the service and in the
+        # horavelset it runs; the service ends by itself here, so it is told not to look.
+        env = box.daemon_env()
+        env["ASAN_OPTIONS"] = ":".join(filter(None, (env.get("ASAN_OPTIONS"), "detect_leaks=0")))
+        with open(f"{WORK}/admind.out", "ab") as out:
+            self.process = box.spawn(
+                unit_sandbox.command(f"{WORK}/unit_sandbox.py", f"{WORK}/horavel-admind.service",
+                                     [f"{WORK}/bin/horavel-admind", f"--idle-timeout={idle_seconds}"]),
+                extra_env=env, stdout=out, stderr=out, cwd="/")
+        wait_until(lambda: self.bus.name_has_owner(NAME), 20, f"{NAME} on the system bus", interval=0.02)
+        self.owned = time.monotonic()
+
+    @staticmethod
+    def answer(word):
+        with open(f"{WORK}/polkit.answer", "w", encoding="utf-8") as f:
+            f.write(word + "\n")
+
+    def call(self, method, *args, signature=None):
+        """The method's answer; a D-Bus error is raised as dbus.DBusException."""
+        proxy = self.bus.get_object(NAME, "/org/horavel/Admin1", introspect=False)
+        return proxy.get_dbus_method(method, NAME)(*args, signature=signature, timeout=30)
+
+    def refused(self, method, *args, signature=None):
+        """(error name, message) of a call that must fail."""
+        try:
+            answer = self.call(method, *args, signature=signature)
+        except self.dbus.DBusException as error:
+            return error.get_dbus_name(), error.get_dbus_message()
+        raise AssertionError(f"{method} answered {answer!r} instead of failing")
+
+    @staticmethod
+    def polkit_records():
+        return read_jsonl(f"{WORK}/polkit.jsonl")
+
+
+def ctl_error(box, *args, stdin=None):
+    """The one line horavelctl prints on standard error for a request it refuses."""
+    result = run([f"{WORK}/bin/horavelctl", *args], input=stdin, capture_output=True, env=box.env(), check=False,
+                 timeout=60)
+    check(result.returncode == 1, f"horavelctl {' '.join(args)} exited {result.returncode}")
+    return result.stderr.decode().rstrip("\n")
+
+
+def store_bytes():
+    """Every file of the root-held store and the settings file, with its content."""
+    files = {"/home/.Tovik2.stat": None}
+    for root, _dirs, names in os.walk(STORE):
+        for name in names:
+            files[os.path.join(root, name)] = None
+    for path in files:
+        with open(path, "rb") as f:
+            files[path] = f.read()
+    return files
+
+
+@scenario(seconds=55, programs=ADMIN_PROGRAMS)
+def admin_service(box):
+    """Refused by polkit, nothing changes; allowed, SetPolicy is what `policy show` prints and what the daemon
+    counts down from, Status is the daemon's record, Grant and Logout act, bad input gets horavelctl's own
+    line as Invalid, and the service exits once idle."""
+    box.set_settings(status=1, warntime=0)
+    box.install_policy(policy(KID, allowance=60, used=10))
+    leader = box.login(KID, "3")
+    box.start_daemon()
+    box.log.wait_for(new_user_line("kid", 0, 60, 10), timeout=20)
+    admin = AdminService(box)
+
+    before = store_bytes()
+    shown = box.ctl("policy", "show", "kid", "--json")
+    for method, args, signature in (("SetPolicy", ("kid", '{"allowance": 5}'), "ss"), ("Grant", ("kid", 30), "si"),
+                                    ("ResetSettings", (), ""), ("Logout", ("kid",), "s"), ("Status", (), "")):
+        name, _message = admin.refused(method, *args, signature=signature)
+        check(name == ERROR + "NotAuthorized", f"{method} refused by polkit failed with {name}")
+    check(store_bytes() == before and box.ctl("policy", "show", "kid", "--json") == shown,
+          "a call polkit refused changed the store or the settings")
+    check(leader.poll() is None, "a refused Logout ended kid's session")
+    asked = admin.polkit_records()
+    check(len(asked) == 5 and all(r["kind"] == "system-bus-name" and r["subject"] == {"name": admin.bus.get_unique_name()}
+                                  and r["action"] == "org.horavel.manage" and r["flags"] == 1 for r in asked),
+          f"polkit was not asked about the caller's bus name for org.horavel.manage, interactively: {asked}")
+
+    admin.answer("yes")
+    check(json.loads(admin.call("GetPolicy", "kid")) == json.loads(shown), "GetPolicy is not what policy show prints")
+    admin.call("SetPolicy", "kid", '{"allowance": 45}')
+    set_policy = json.loads(box.ctl("policy", "show", "kid", "--json"))
+    check(set_policy.get("allowance") in (45, {"all": 45}) and json.loads(admin.call("GetPolicy", "kid")) == set_policy,
+          f"policy show prints {set_policy} after SetPolicy of an allowance of 45")
+    # The daemon counts down from the new allowance at its next tick: 45 minus the 10 used.
+    wait_until(lambda: (read_channel() or (99,))[0] <= 35, 12, "the tray's record to count from 45 minutes")
+
+    record = read_channel()
+    status = json.loads(admin.call("Status"))
+    check(status["daemon"]["running"] and status["daemon"]["pid"] == box.daemon_pid and status["console"] == "kid"
+          and status["allowance"] == 45 and status["monitoring"] == json.loads(box.ctl("status", "--json"))["monitoring"],
+          f"Status says {status}")
+    check(status["record"] is not None and (status["record"]["rmin"], status["record"]["nmin"]) in
+          ((record.rmin, record.nmin), (read_channel().rmin, read_channel().nmin)),
+          f"Status gives the record {status['record']}, the daemon wrote {record}")
+
+    check(admin.call("Grant", "kid", 5) == 5, "Grant of 5 minutes did not answer a total grant of 5")
+    box.log.wait_for(r"grant - 5 min - allowed 50 min - used today \d+ min", timeout=10)
+    accounts = {a["name"]: a for a in json.loads(admin.call("ListAccounts"))}
+    check(accounts.get("kid", {}).get("managed") is True and accounts["kid"]["uid"] == KID.uid
+          and accounts["kid"]["today"]["allowance"] == 45 and accounts["kid"]["today"]["granted"] == 5,
+          f"ListAccounts does not show kid managed with 45 minutes and 5 given: {accounts.get('kid')}")
+    check(accounts.get("pat") == {"name": "pat", "uid": PAT.uid, "managed": False},
+          f"ListAccounts does not offer pat as a candidate: {accounts.get('pat')}")
+
+    duplicate = '{"allowance": 30, "allowance": 40}'
+    check(admin.refused("SetPolicy", "kid", duplicate) ==
+          (ERROR + "Invalid", ctl_error(box, "policy", "set", "kid", "-", stdin=duplicate.encode())),
+          "SetPolicy of JSON with a key given twice is not refused with horavelctl's line")
+    check(admin.refused("SetSettings", {"warntime": "-3"}, signature="a{ss}") ==
+          (ERROR + "Invalid", ctl_error(box, "settings", "set", "warntime=-3")),
+          "SetSettings of a negative warntime is not refused with horavelctl's line")
+    admin.call("SetSettings", {"warntime": "3"}, signature="a{ss}")
+    settings = admin.call("GetSettings")
+    check(json.loads(settings)["warntime"] == 3 and json.loads(settings)["status"] == 1,
+          f"GetSettings after SetSettings of warntime=3 says {settings}")
+
+    admin.call("Logout", "kid")
+    check(exit_status(leader, 5) == -signal.SIGTERM, "Logout did not end kid's session within 5 s")
+    check({"call": "TerminateUser", "uid": KID.uid} in box.logind_records(), "no TerminateUser call for kid")
+    last_reply = time.monotonic()
+
+    exited = wait_until(lambda: admin.process.poll() is not None, IDLE_SECONDS + 10, "the idle service to exit")
+    idle = time.monotonic() - last_reply
+    check(exited and admin.process.returncode == 0 and IDLE_SECONDS - 1 <= idle <= IDLE_SECONDS + 5,
+          f"the service exited with {admin.process.returncode} {idle:.1f} s after its last call")
+    check(not admin.bus.name_has_owner(NAME), f"{NAME} is still owned after the service exited")
+    print(f"admin service: name owned {admin.owned - admin.started:.2f} s after the start, exited {idle:.1f} s "
+          f"after the last call (idle timeout {IDLE_SECONDS} s)")
