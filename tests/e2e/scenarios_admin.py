@@ -26,7 +26,7 @@ class AdminService:
     """horavel-admind started as systemd starts its unit, a fake polkit whose answer the scenario sets, and
     a client connection on the system bus."""
 
-    def __init__(self, box, idle_seconds=IDLE_SECONDS):
+    def __init__(self, box, idle_seconds=IDLE_SECONDS, confined=True):
         import dbus.bus  # pylint: disable=import-outside-toplevel
         self.dbus = dbus
         shutil.copy2(os.path.join(HERE, "fake_polkit.py"), f"{WORK}/fake_polkit.py")
@@ -38,16 +38,17 @@ class AdminService:
                    "--answers", self.answers, "--ready", ready])
         wait_until(lambda: os.path.exists(ready), 15, "the fake polkit")
         self.bus = dbus.bus.BusConnection(SYSTEM_BUS)
+        argv = [f"{WORK}/bin/horavel-admind", f"--idle-timeout={idle_seconds}"]
+        env = box.env()
+        if confined:
+            argv = unit_sandbox.command(f"{WORK}/unit_sandbox.py", f"{WORK}/horavel-admind.service", argv)
+            # LeakSanitizer needs ptrace, which the unit's system call filter refuses, in the service and in
+            # the horavelset it runs, so it is told not to look there.
+            env = box.daemon_env()
+            env["ASAN_OPTIONS"] = ":".join(filter(None, (env.get("ASAN_OPTIONS"), "detect_leaks=0")))
         self.started = time.monotonic()
-        # LeakSanitizer needs ptrace, which the unit's system call filter refuses, in the service and in the
-        # horavelset it runs; the service ends by itself here, so it is told not to look.
-        env = box.daemon_env()
-        env["ASAN_OPTIONS"] = ":".join(filter(None, (env.get("ASAN_OPTIONS"), "detect_leaks=0")))
         with open(f"{WORK}/admind.out", "ab") as out:
-            self.process = box.spawn(
-                unit_sandbox.command(f"{WORK}/unit_sandbox.py", f"{WORK}/horavel-admind.service",
-                                     [f"{WORK}/bin/horavel-admind", f"--idle-timeout={idle_seconds}"]),
-                extra_env=env, stdout=out, stderr=out, cwd="/")
+            self.process = box.spawn(argv, extra_env=env, stdout=out, stderr=out, cwd="/")
         wait_until(lambda: self.bus.name_has_owner(NAME), 20, f"{NAME} on the system bus", interval=0.02)
         self.owned = time.monotonic()
 
@@ -68,6 +69,12 @@ class AdminService:
         except self.dbus.DBusException as error:
             return error.get_dbus_name(), error.get_dbus_message()
         raise AssertionError(f"{method} answered {answer!r} instead of failing")
+
+    def memory(self):
+        """Rss and Private_Dirty of the service, in kB, from /proc/PID/smaps_rollup."""
+        with open(f"/proc/{self.process.pid}/smaps_rollup", encoding="ascii") as f:
+            fields = dict(line.split(":", 1) for line in f if ":" in line)
+        return {key: int(fields[key].split()[0]) for key in ("Rss", "Private_Dirty")}
 
     @staticmethod
     def polkit_records():
@@ -104,13 +111,15 @@ def admin_service(box):
     leader = box.login(KID, "3")
     box.start_daemon()
     box.log.wait_for(new_user_line("kid", 0, 60, 10), timeout=20)
-    admin = AdminService(box)
-
     before = store_bytes()
     shown = box.ctl("policy", "show", "kid", "--json")
+    admin = AdminService(box)
+
+    first_reply = None
     for method, args, signature in (("SetPolicy", ("kid", '{"allowance": 5}'), "ss"), ("Grant", ("kid", 30), "si"),
                                     ("ResetSettings", (), ""), ("Logout", ("kid",), "s"), ("Status", (), "")):
         name, _message = admin.refused(method, *args, signature=signature)
+        first_reply = first_reply or time.monotonic()
         check(name == ERROR + "NotAuthorized", f"{method} refused by polkit failed with {name}")
     check(store_bytes() == before and box.ctl("policy", "show", "kid", "--json") == shown,
           "a call polkit refused changed the store or the settings")
@@ -122,6 +131,7 @@ def admin_service(box):
 
     admin.answer("yes")
     check(json.loads(admin.call("GetPolicy", "kid")) == json.loads(shown), "GetPolicy is not what policy show prints")
+    memory = admin.memory()
     admin.call("SetPolicy", "kid", '{"allowance": 45}')
     set_policy = json.loads(box.ctl("policy", "show", "kid", "--json"))
     check(set_policy.get("allowance") in (45, {"all": 45}) and json.loads(admin.call("GetPolicy", "kid")) == set_policy,
@@ -169,5 +179,30 @@ def admin_service(box):
     check(exited and admin.process.returncode == 0 and IDLE_SECONDS - 1 <= idle <= IDLE_SECONDS + 5,
           f"the service exited with {admin.process.returncode} {idle:.1f} s after its last call")
     check(not admin.bus.name_has_owner(NAME), f"{NAME} is still owned after the service exited")
-    print(f"admin service: name owned {admin.owned - admin.started:.2f} s after the start, exited {idle:.1f} s "
-          f"after the last call (idle timeout {IDLE_SECONDS} s)")
+    print(f"admin service: name owned {admin.owned - admin.started:.2f} s and first reply "
+          f"{first_reply - admin.started:.2f} s after the start (under the unit's settings); after GetPolicy "
+          f"Rss {memory['Rss']} kB, Private_Dirty {memory['Private_Dirty']} kB; exited {idle:.1f} s after the "
+          f"last call (idle timeout {IDLE_SECONDS} s)")
+
+
+@scenario(seconds=20, programs=ADMIN_PROGRAMS)
+def admin_service_cost(box):
+    """The service started directly (not under its unit's settings, so the time is its own and the leak check
+    can run at its exit): its start-up to the first answer, its memory after one, and no daemon to speak of."""
+    admin = AdminService(box, idle_seconds=2, confined=False)
+    admin.answer("yes")
+    status = json.loads(admin.call("Status"))
+    answered = time.monotonic()
+    memory = admin.memory()
+    check(status["daemon"]["running"] is False and status["console"] is None,
+          f"Status without a daemon or a console session says {status}")
+    accounts = json.loads(admin.call("ListAccounts"))
+    check([a for a in accounts if a["name"] in ("kid", "pat")] ==
+          [{"name": "kid", "uid": KID.uid, "managed": False}, {"name": "pat", "uid": PAT.uid, "managed": False}],
+          f"ListAccounts without a store does not offer kid and pat: {accounts}")
+    status_code = wait_until(lambda: admin.process.poll() is not None, 15, "the idle service to exit") and \
+        admin.process.returncode
+    check(status_code == 0, f"the service exited with {status_code} (a sanitizer report is in admind.out)")
+    print(f"admin service: name owned {admin.owned - admin.started:.3f} s, first answer "
+          f"{answered - admin.started:.3f} s after the start; after Status Rss {memory['Rss']} kB, "
+          f"Private_Dirty {memory['Private_Dirty']} kB")
