@@ -15,16 +15,16 @@
 
 namespace hv {
 
-// Adds `minutes` (negative takes away) to the account's grant for `unixTime`'s local date, never
-// letting the day's total fall below minus that day's allowance, writes it root-only, signals the
-// daemon and says what the day now allows. The account must have a policy in the store. Errors
-// are one line on `err` and exit status 1.
 // The work of runGrant, saying on `out` what the day now allows; the value is today's total grant
 // after the change. Invalid: not an account name, or no store entry; Failed: an entry that
 // cannot be read, or a grant that cannot be written.
 Outcome<int32_t> grantToday(const Config& config, const std::string& user, int32_t minutes, double unixTime,
                             const ReloadSignal& reload, std::ostream& out);
 
+// Adds `minutes` (negative takes away) to the account's grant for `unixTime`'s local date, never
+// letting the day's total fall below minus that day's allowance, writes it root-only, signals the
+// daemon and says what the day now allows. The account must have a policy in the store. Errors
+// are one line on `err` and exit status 1.
 int runGrant(const Config& config, const std::string& user, int32_t minutes, double unixTime,
              const ReloadSignal& reload, std::ostream& out, std::ostream& err);
 

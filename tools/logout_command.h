@@ -16,14 +16,14 @@
 
 namespace hv {
 
-// Leaves the request and signals. Exit status 1, with one line on `err`, for an unknown account,
-// a request that cannot be written, or no daemon running (the request is then taken back, so a
-// later start does not end a session nobody asked to end any more).
 // The work of runLogout, saying on `out` what was asked. Invalid: an unknown account; Failed: a
 // request that cannot be written, or no daemon running.
 std::optional<CommandError> requestLogout(const Config& config, const std::string& user, const ReloadSignal& reload,
                                           std::ostream& out);
 
+// Leaves the request and signals. Exit status 1, with one line on `err`, for an unknown account,
+// a request that cannot be written, or no daemon running (the request is then taken back, so a
+// later start does not end a session nobody asked to end any more).
 int runLogout(const Config& config, const std::string& user, const ReloadSignal& reload, std::ostream& out,
               std::ostream& err);
 

@@ -22,14 +22,14 @@ namespace hv {
 // be read is listed as such. Exit status 0, or 1 when the store cannot be read at all.
 int runPolicyList(const Config& config, double unixTime, std::ostream& out, std::ostream& err);
 
-// Removes the account's store entry, its previous copy, its grant and its home file, then signals
-// the daemon, which from then on treats the account as unmanaged (without a policy: no limits).
-// Exit status 1 when the account has no store entry or a file cannot be removed.
 // The work of runPolicyRemove, saying on `out` what was done. Invalid: not an account name, or
 // no store entry; Failed: a file that cannot be removed.
 std::optional<CommandError> removePolicy(const Config& config, const std::string& user, const ReloadSignal& reload,
                                          std::ostream& out);
 
+// Removes the account's store entry, its previous copy, its grant and its home file, then signals
+// the daemon, which from then on treats the account as unmanaged (without a policy: no limits).
+// Exit status 1 when the account has no store entry or a file cannot be removed.
 int runPolicyRemove(const Config& config, const std::string& user, const ReloadSignal& reload, std::ostream& out,
                     std::ostream& err);
 

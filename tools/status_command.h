@@ -44,13 +44,13 @@ struct ConsoleFacts {
 };
 std::string describeConsole(const ConsoleFacts& facts);
 
-// Prints the daemon's state, whether monitoring is on and the console sentence, or with `asJson`
-// the same facts with the raw record as one JSON object. Exit status 3 when the daemon is not
-// running, else 0.
 // The object `status --json` prints: the daemon's state, whether monitoring is on, the console
 // user with today's allowance and grant, and the raw remaining-time record (null when none).
 Json statusJson(const Config& config, const std::function<std::optional<std::string>()>& consoleUser);
 
+// Prints the daemon's state, whether monitoring is on and the console sentence, or with `asJson`
+// the same facts with the raw record as one JSON object. Exit status 3 when the daemon is not
+// running, else 0.
 int runStatus(const Config& config, const std::function<std::optional<std::string>()>& consoleUser, bool asJson,
               std::ostream& out);
 
