@@ -193,10 +193,10 @@ void AdminService::end() {
     sd_event_source_set_enabled(idle_, SD_EVENT_ONESHOT);
 }
 
-// Giving the name back first lets the bus start a fresh instance for the next call.
+// Runs only with no call in progress: begin() turns the timer off. Giving the name back first lets
+// the bus start a fresh instance for the next call.
 int AdminService::onIdle(sd_event_source*, uint64_t, void* userdata) {
     auto* self = static_cast<AdminService*>(userdata);
-    if (self->inProgress_ > 0) return 0;
     sd_bus_release_name(self->bus_, kAdminBusName);
     return sd_event_exit(self->event_, 0);
 }

@@ -188,21 +188,30 @@ def admin_service(box):
 @scenario(seconds=20, programs=ADMIN_PROGRAMS)
 def admin_service_cost(box):
     """The service started directly (not under its unit's settings, so the time is its own and the leak check
-    can run at its exit): its start-up to the first answer, its memory after one, and no daemon to speak of."""
-    admin = AdminService(box, idle_seconds=2, confined=False)
+    can run at its exit): its start-up to the first answer and its memory after one; a call that waits for
+    polkit longer than the idle timeout holds the service, which exits only once idle after it."""
+    idle = 2
+    admin = AdminService(box, idle_seconds=idle, confined=False)
     admin.answer("yes")
     status = json.loads(admin.call("Status"))
     answered = time.monotonic()
     memory = admin.memory()
     check(status["daemon"]["running"] is False and status["console"] is None,
           f"Status without a daemon or a console session says {status}")
+
+    admin.answer(f"yes after {idle + 2}")
     accounts = json.loads(admin.call("ListAccounts"))
+    held = time.monotonic() - answered
+    check(held >= idle + 2, f"ListAccounts was answered {held:.1f} s after it was asked, before polkit answered")
     check([a for a in accounts if a["name"] in ("kid", "pat")] ==
           [{"name": "kid", "uid": KID.uid, "managed": False}, {"name": "pat", "uid": PAT.uid, "managed": False}],
           f"ListAccounts without a store does not offer kid and pat: {accounts}")
-    status_code = wait_until(lambda: admin.process.poll() is not None, 15, "the idle service to exit") and \
-        admin.process.returncode
-    check(status_code == 0, f"the service exited with {status_code} (a sanitizer report is in admind.out)")
+    last_reply = time.monotonic()
+    wait_until(lambda: admin.process.poll() is not None, 15, "the idle service to exit")
+    waited = time.monotonic() - last_reply
+    check(admin.process.returncode == 0 and idle - 1 <= waited <= idle + 5,
+          f"the service exited with {admin.process.returncode} {waited:.1f} s after its last answer "
+          "(a sanitizer report is in admind.out)")
     print(f"admin service: name owned {admin.owned - admin.started:.3f} s, first answer "
           f"{answered - admin.started:.3f} s after the start; after Status Rss {memory['Rss']} kB, "
           f"Private_Dirty {memory['Private_Dirty']} kB")
