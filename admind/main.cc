@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
 
     hv::AdminTools tools;
-    tools.installer = hv::horavelsetInstaller();
+    // horavelset's own code, run here: the service is root's already, and spares a process per change.
+    tools.installer = hv::libraryInstaller(tools.config);
     tools.reload = [&config = tools.config] { return hv::sendEvent(2, config) != 0; };
     tools.consoleUser = [] {
         auto session = hv::activeConsoleSession();

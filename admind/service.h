@@ -26,7 +26,7 @@ inline constexpr const char* kAdminInterface = "org.horavel.Admin1";
 // What the operations work on and with; main() wires the real ones.
 struct AdminTools {
     Config config;
-    Installer installer;    // hands settings and policies to horavelset
+    Installer installer;    // installs settings and policies as horavelset does
     ReloadSignal reload;    // tells the daemon
     std::function<std::optional<std::string>()> consoleUser;
     std::function<std::vector<Account>()> accounts;  // the system's user database

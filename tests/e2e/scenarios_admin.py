@@ -42,8 +42,8 @@ class AdminService:
         env = box.env()
         if confined:
             argv = unit_sandbox.command(f"{WORK}/unit_sandbox.py", f"{WORK}/horavel-admind.service", argv)
-            # LeakSanitizer needs ptrace, which the unit's system call filter refuses, in the service and in
-            # the horavelset it runs, so it is told not to look there.
+            # LeakSanitizer needs ptrace, which the unit's system call filter refuses, so it is told not to
+            # look at the service's exit there (admin_service_cost runs the service unconfined, and looks).
             env = box.daemon_env()
             env["ASAN_OPTIONS"] = ":".join(filter(None, (env.get("ASAN_OPTIONS"), "detect_leaks=0")))
         self.started = time.monotonic()
