@@ -1,5 +1,7 @@
 #include "admind/service.h"
 
+#include <signal.h>
+
 #include <cstring>
 #include <exception>
 #include <iostream>
@@ -96,6 +98,7 @@ private:
 
     static int onCall(sd_bus_message* call, void* userdata, sd_bus_error* error);
     static int onIdle(sd_event_source* source, uint64_t usec, void* userdata);
+    static int onStop(sd_event_source* source, const signalfd_siginfo* info, void* userdata);
     void begin();
     void end();
     void finish(sd_bus_message* call, Perform perform, const PolkitAnswer& answer);
@@ -118,6 +121,7 @@ private:
     sd_event_source* idle_ = nullptr;
     sd_bus_slot* object_ = nullptr;
     int inProgress_ = 0;  // calls received and not answered yet (polkit may be asking for a password)
+    bool stopping_ = false;  // asked to stop: exit once no call is in progress
 };
 
 const AdminService::Method AdminService::kMethods[] = {
@@ -189,21 +193,41 @@ void AdminService::begin() {
 
 void AdminService::end() {
     if (--inProgress_ > 0) return;
+    if (stopping_) {
+        sd_event_exit(event_, 0);
+        return;
+    }
     sd_event_source_set_time_relative(idle_, idleTimeout_);
     sd_event_source_set_enabled(idle_, SD_EVENT_ONESHOT);
 }
 
 // Runs only with no call in progress: begin() turns the timer off. Giving the name back first lets
-// the bus start a fresh instance for the next call.
+// the bus start a fresh instance for the next call; calls that reached this one before that are
+// still served (they hold the service as any call does, and the timer comes back after them).
 int AdminService::onIdle(sd_event_source*, uint64_t, void* userdata) {
     auto* self = static_cast<AdminService*>(userdata);
     sd_bus_release_name(self->bus_, kAdminBusName);
-    return sd_event_exit(self->event_, 0);
+    while (sd_bus_process(self->bus_, nullptr) > 0) {
+    }
+    return self->inProgress_ > 0 ? 0 : sd_event_exit(self->event_, 0);
+}
+
+// systemd stops the service with SIGTERM, and does so as soon as the name is given back (a Type=dbus
+// service without its name is done): calls already received are answered first.
+int AdminService::onStop(sd_event_source*, const signalfd_siginfo*, void* userdata) {
+    auto* self = static_cast<AdminService*>(userdata);
+    self->stopping_ = true;
+    return self->inProgress_ > 0 ? 0 : sd_event_exit(self->event_, 0);
 }
 
 int AdminService::run() {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stop, nullptr);
     int r = sd_bus_add_object_vtable(bus_, &object_, kAdminObjectPath, kAdminInterface, kVtable, this);
     if (r >= 0) r = sd_event_add_time_relative(event_, &idle_, CLOCK_MONOTONIC, idleTimeout_, 0, onIdle, this);
+    if (r >= 0) r = sd_event_add_signal(event_, nullptr, SIGTERM, onStop, this);
     if (r < 0) {
         std::cerr << "horavel-admind: cannot publish " << kAdminObjectPath << ": " << std::strerror(-r) << "\n";
         return 1;
