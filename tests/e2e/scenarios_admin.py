@@ -11,7 +11,7 @@ import time
 import unit_sandbox
 from policies import policy
 from registry import scenario
-from sandbox import HERE, KID, PAT, PROGRAMS, STORE, WORK, check, read_channel, read_jsonl, run, wait_until
+from sandbox import HERE, KID, PAT, PROGRAMS, STORE, WORK, Failure, check, read_channel, read_jsonl, run, wait_until
 from scenarios_daemon import new_user_line
 from scenarios_enforce import exit_status
 
@@ -69,7 +69,7 @@ class AdminService:
             answer = self.call(method, *args, signature=signature)
         except self.dbus.DBusException as error:
             return error.get_dbus_name(), error.get_dbus_message()
-        raise AssertionError(f"{method} answered {answer!r} instead of failing")
+        raise Failure(f"{method} answered {answer!r} instead of failing")
 
     def memory(self):
         """Rss and Private_Dirty of the service, in kB, from /proc/PID/smaps_rollup."""
@@ -126,7 +126,8 @@ def admin_service(box):
           "a call polkit refused changed the store or the settings")
     check(leader.poll() is None, "a refused Logout ended kid's session")
     asked = admin.polkit_records()
-    check(len(asked) == 5 and all(r["kind"] == "system-bus-name" and r["subject"] == {"name": admin.bus.get_unique_name()}
+    caller = {"name": admin.bus.get_unique_name()}
+    check(len(asked) == 5 and all(r["kind"] == "system-bus-name" and r["subject"] == caller
                                   and r["action"] == "org.horavel.manage" and r["flags"] == 1 for r in asked),
           f"polkit was not asked about the caller's bus name for org.horavel.manage, interactively: {asked}")
 
@@ -142,8 +143,9 @@ def admin_service(box):
 
     record = read_channel()
     status = json.loads(admin.call("Status"))
+    monitoring = json.loads(box.ctl("status", "--json"))["monitoring"]
     check(status["daemon"]["running"] and status["daemon"]["pid"] == box.daemon_pid and status["console"] == "kid"
-          and status["allowance"] == 45 and status["monitoring"] == json.loads(box.ctl("status", "--json"))["monitoring"],
+          and status["allowance"] == 45 and status["monitoring"] == monitoring,
           f"Status says {status}")
     check(status["record"] is not None and (status["record"]["rmin"], status["record"]["nmin"]) in
           ((record.rmin, record.nmin), (read_channel().rmin, read_channel().nmin)),
