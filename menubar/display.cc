@@ -2,8 +2,8 @@
 
 #include <QCoreApplication>
 #include <QCursor>
-#include <QDesktopServices>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QScreen>
 
 #include <algorithm>
@@ -166,10 +166,13 @@ QPoint Display::popupPosition() const {
 }
 
 void Display::prefs() {
-    if (options.openUrl) {
-        options.openUrl(kPreferencesUrl);
-    } else {
-        QDesktopServices::openUrl(kPreferencesUrl);
+    const bool started = options.startProgram ? options.startProgram(kSettingsProgram)
+                                              : QProcess::startDetached(kSettingsProgram, {});
+    if (started) return;
+    if (options.tell) {
+        options.tell(kSettingsMissing);
+    } else if (si) {
+        si->showMessage(QStringLiteral("Horavel"), kSettingsMissing, QSystemTrayIcon::Warning);
     }
 }
 

@@ -21,14 +21,20 @@
 
 namespace hv::menu {
 
-// What "Preferences" opens: the manual of the administration tool, which is where the settings
-// are changed. Desktops hand man: addresses to their help viewer.
-inline const QUrl kPreferencesUrl{QStringLiteral("man:horavelctl")};
+// What "Preferences" starts: the settings application, found in PATH. It asks the admin service,
+// which asks polkit for an administrator's password, so the child can open it but change nothing.
+inline const QString kSettingsProgram = QStringLiteral("horavel-settings");
+// What the tray says when the settings application cannot be started (not installed).
+inline const QString kSettingsMissing = QStringLiteral(
+    "The settings application (horavel-settings) could not be started: is it installed? "
+    "An administrator can change the settings with horavelctl.");
 
 struct DisplayOptions {
     ChannelNames channel;
-    // Opens the preferences; empty means QDesktopServices::openUrl. Its result is not looked at.
-    std::function<void(const QUrl&)> openUrl;
+    // Starts a program detached, true when it started; empty means QProcess::startDetached.
+    std::function<bool(const QString& program)> startProgram;
+    // Tells the user something; empty means a message from the tray item.
+    std::function<void(const QString& text)> tell;
 };
 
 class Display : public QObject {
@@ -69,6 +75,7 @@ public slots:
     void showRemain();
     // Builds a new menu from the texts of the last poll and pops it up by the item.
     void menuClicked();
+    // Starts kSettingsProgram, or says kSettingsMissing when it cannot be started.
     void prefs();
     // Ends the application at once.
     void termApp();

@@ -46,7 +46,11 @@ protected:
     std::unique_ptr<Display> start(TestChannel& channel) {
         DisplayOptions options;
         options.channel = channel.names;
-        options.openUrl = [this](const QUrl& url) { opened.push_back(url); };
+        options.startProgram = [this](const QString& program) {
+            started.push_back(program);
+            return programInstalled;
+        };
+        options.tell = [this](const QString& text) { told.push_back(text); };
         auto display = std::make_unique<Display>(options);
         display->awakeFromNib();
         return display;
@@ -60,7 +64,9 @@ protected:
     }
 
     TestChannel daemon;
-    std::vector<QUrl> opened;
+    std::vector<QString> started;
+    bool programInstalled = true;
+    std::vector<QString> told;
 };
 
 TEST_F(DisplayTest, ShowsSyncUntilTheFirstPoll) {
@@ -299,14 +305,20 @@ TEST_F(DisplayTest, TrayActivationOpensTheMenu) {
     EXPECT_EQ(display->popupMenu()->actions().first()->text(), "U: 01:15:30");
 }
 
-TEST_F(DisplayTest, PreferencesOpensTheAdministrationManual) {
+TEST_F(DisplayTest, PreferencesStartsTheSettingsApplicationOrSaysItIsMissing) {
     auto display = pollWith(75, 90, 0, 30);
     display->menuClicked();
     QAction* preferences = actionNamed(*display->popupMenu(), "Preferences");
     ASSERT_NE(preferences, nullptr);
     preferences->trigger();
-    ASSERT_EQ(opened.size(), 1u);
-    EXPECT_EQ(opened[0], QUrl("man:horavelctl"));
+    EXPECT_EQ(started, (std::vector<QString>{"horavel-settings"}));
+    EXPECT_TRUE(told.empty());
+
+    programInstalled = false;
+    preferences->trigger();
+    EXPECT_EQ(started.size(), 2u);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], kSettingsMissing);
 }
 
 TEST_F(DisplayTest, QuitEndsTheApplication) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the build into a temporary root and checks what lands there: every program, the unit (about
-# which `systemd-analyze verify` must say nothing, with ExecStart pointing at the installed daemon, and
-# which `systemd-analyze security` must rate 4.0 or better), the logrotate rule (logrotate --debug), the
+# Installs the build into a temporary root and checks what lands there: every program, the units of the
+# daemon and the admin service (about which `systemd-analyze verify` must say nothing, with ExecStart
+# pointing at the installed program, and which `systemd-analyze security` must rate 4.0 or better), the
+# admin service's activation file, bus policy and polkit action, the logrotate rule (logrotate --debug), the
 # autostart entry (desktop-file-validate), the PAM module with its pam-auth-update profile, the manual
 # pages (man -l and lexgrog) and the bash completion.
 #   packaging_test.sh BUILD_DIR PREFIX BUILD_MENU PAM_MODULE_DIR UNIT_DIR DOC_DIR MAN_DIR
@@ -23,8 +24,12 @@ status=0
 expect() {
   if [ ! -e "$root$1" ]; then echo "FAIL: $1 was not installed"; status=1; fi
 }
-for program in horaveld horavelset horavelctl; do expect "$prefix/sbin/$program"; done
+for program in horaveld horavelset horavelctl horavel-admind; do expect "$prefix/sbin/$program"; done
 expect "$unit_dir_installed/horaveld.service"
+expect "$unit_dir_installed/horavel-admind.service"
+expect "$prefix/share/dbus-1/system.d/org.horavel.Admin1.conf"
+expect "$prefix/share/dbus-1/system-services/org.horavel.Admin1.service"
+expect "$prefix/share/polkit-1/actions/org.horavel.manage.policy"
 expect /etc/logrotate.d/horavel
 expect "$pam_dir/pam_horavel.so"
 expect /usr/share/pam-configs/horavel
@@ -32,7 +37,7 @@ expect "$doc_dir/README.md"
 expect "$doc_dir/examples/kid-policy.json"
 expect "$doc_dir/POLICY_FORMAT.md"
 expect "$prefix/share/bash-completion/completions/horavelctl"
-pages=(man8/horaveld.8 man8/horavelset.8 man8/horavelctl.8 man8/pam_horavel.8 man5/horavel-policy.5)
+pages=(man8/horaveld.8 man8/horavel-admind.8 man8/horavelset.8 man8/horavelctl.8 man8/pam_horavel.8 man5/horavel-policy.5)
 if [ "$menu" = ON ]; then
   expect "$prefix/bin/HoravelMenu"
   expect /etc/xdg/autostart/horavelmenu.desktop
@@ -54,6 +59,24 @@ grep -qx "ExecStart=$prefix/sbin/horaveld" "$root$unit_dir_installed/horaveld.se
 for setting in Type=forking PIDFile=/var/run/horavel.pid; do
   grep -qx "$setting" "$unit_dir/horaveld.service" || { echo "FAIL: the unit lacks $setting"; exit 1; }
 done
+sed "s#^ExecStart=.*#ExecStart=$root$prefix/sbin/horavel-admind#" "$root$unit_dir_installed/horavel-admind.service" \
+  >"$unit_dir/horavel-admind.service"
+grep -qx "ExecStart=$prefix/sbin/horavel-admind" "$root$unit_dir_installed/horavel-admind.service" || {
+  echo "FAIL: the admin service's unit does not start $prefix/sbin/horavel-admind"; exit 1; }
+# The bus starts the admin service through systemd: the activation file must name the unit, and the
+# unit must be of Type=dbus for the name the activation file serves.
+for setting in Type=dbus BusName=org.horavel.Admin1; do
+  grep -qx "$setting" "$unit_dir/horavel-admind.service" || { echo "FAIL: the admin unit lacks $setting"; exit 1; }
+done
+for setting in Name=org.horavel.Admin1 SystemdService=horavel-admind.service; do
+  grep -qx "$setting" "$root$prefix/share/dbus-1/system-services/org.horavel.Admin1.service" || {
+    echo "FAIL: the activation file lacks $setting"; exit 1; }
+done
+if command -v xmllint >/dev/null; then
+  for xml in dbus-1/system.d/org.horavel.Admin1.conf polkit-1/actions/org.horavel.manage.policy; do
+    xmllint --noout "$root$prefix/share/$xml" || { echo "FAIL: $xml is not well-formed XML"; exit 1; }
+  done
+fi
 for sandboxing in ProtectHome PrivateIPC PrivateDevices PrivateNetwork; do
   if grep -q "^$sandboxing=" "$unit_dir/horaveld.service"; then
     echo "FAIL: the unit sets $sandboxing, which cuts the daemon off from homes, the channel or interfaces"
@@ -71,9 +94,11 @@ if [ -n "$about_ours" ] || { [ $verified -ne 0 ] && [ -z "$messages" ]; }; then
 fi
 # The unit's sandbox: systemd's own rating must stay in its "OK" band or better (4.0 and below; the
 # daemon's unit rated 9.6 before it was confined).
-security=$(systemd-analyze security --offline=true --threshold=40 "$unit_dir/horaveld.service" 2>&1) || {
-  echo "$security"; echo "FAIL: systemd-analyze security rates the unit above 4.0"; exit 1; }
-grep "Overall exposure level" <<<"$security" || { echo "$security"; echo "FAIL: the unit was not rated"; exit 1; }
+for unit in horaveld.service horavel-admind.service; do
+  security=$(systemd-analyze security --offline=true --threshold=40 "$unit_dir/$unit" 2>&1) || {
+    echo "$security"; echo "FAIL: systemd-analyze security rates $unit above 4.0"; exit 1; }
+  grep "Overall exposure level" <<<"$security" || { echo "$security"; echo "FAIL: $unit was not rated"; exit 1; }
+done
 # The logrotate rule and the autostart entry, with their own checkers when they are installed.
 if command -v logrotate >/dev/null; then
   messages=$(logrotate --debug --state "$root/logrotate.state" "$root/etc/logrotate.d/horavel" 2>&1) || {

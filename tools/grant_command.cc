@@ -18,24 +18,29 @@ constexpr size_t kMaxGrantFile = 64;
 struct GrantBasis {
     uint32_t allowance = 0;        // today's, 0 = no limit
     std::optional<Grant> current;  // the file's grant, whatever its date
-    std::optional<std::string> error;
+    std::optional<CommandError> error;
 };
+
+CommandError grantError(CommandError::Kind kind, const std::string& why) {
+    return {kind, "horavelctl grant: " + why};
+}
 
 // Today's allowance from the account's store entry, and the grant file as it stands.
 GrantBasis basisOf(const Config& config, const std::string& user, double unixTime) {
     GrantBasis basis;
     if (!usableAccountName(user)) {
-        basis.error = "\"" + user + "\" is not an account name";
+        basis.error = grantError(CommandError::Kind::Invalid, "\"" + user + "\" is not an account name");
         return basis;
     }
     StoredPolicy stored =
         readStoredPolicy(config, user, [](const std::string& path) { return readRegularFile(path, kMaxStoreFile); });
     if (!stored.managed) {
-        basis.error = user + " has no policy in the store (horavelctl policy set " + user + " FILE first)";
+        basis.error = grantError(CommandError::Kind::Invalid,
+                                 user + " has no policy in the store (horavelctl policy set " + user + " FILE first)");
         return basis;
     }
     if (!stored.list || stored.list->empty() || !recordAt(*stored.list, 0)) {
-        basis.error = user + "'s store entry cannot be used: " + stored.problem;
+        basis.error = grantError(CommandError::Kind::Failed, user + "'s store entry cannot be used: " + stored.problem);
         return basis;
     }
     const int weekday = CalendarDate(unixTime).dayOfWeek();
@@ -61,13 +66,10 @@ void describe(const std::string& user, uint32_t allowance, int32_t granted, std:
 
 }  // namespace
 
-int runGrant(const Config& config, const std::string& user, int32_t minutes, double unixTime,
-             const ReloadSignal& reload, std::ostream& out, std::ostream& err) {
+Outcome<int32_t> grantToday(const Config& config, const std::string& user, int32_t minutes, double unixTime,
+                            const ReloadSignal& reload, std::ostream& out) {
     GrantBasis basis = basisOf(config, user, unixTime);
-    if (basis.error) {
-        err << "horavelctl grant: " << *basis.error << "\n";
-        return 1;
-    }
+    if (basis.error) return {std::nullopt, basis.error};
     const int today = localDay(unixTime);
     const int64_t sum = static_cast<int64_t>(grantFor(basis.current, today)) + minutes;
     const int32_t lowest = lowestGrant(basis.allowance);
@@ -76,8 +78,7 @@ int runGrant(const Config& config, const std::string& user, int32_t minutes, dou
         !makeRootDirectory(config.storeRoot + "/grants", kStoreDirectoryMode) ||
         !writeFileAtomically(config.storeGrantPath(user), formatGrant(Grant{today, total}), kStoreFileMode,
                              FileOwner{0, 0})) {
-        err << "horavelctl grant: cannot write " << config.storeGrantPath(user) << "\n";
-        return 1;
+        return {std::nullopt, grantError(CommandError::Kind::Failed, "cannot write " + config.storeGrantPath(user))};
     }
     if (total != sum) {
         out << "Today's grant is limited to " << signedMinutes(total) << " minutes (from minus the day's allowance "
@@ -85,6 +86,16 @@ int runGrant(const Config& config, const std::string& user, int32_t minutes, dou
     }
     describe(user, basis.allowance, total, out);
     if (!reload()) out << kDaemonNotRunning << "\n";
+    return {total, std::nullopt};
+}
+
+int runGrant(const Config& config, const std::string& user, int32_t minutes, double unixTime,
+             const ReloadSignal& reload, std::ostream& out, std::ostream& err) {
+    Outcome<int32_t> granted = grantToday(config, user, minutes, unixTime, reload, out);
+    if (granted.error) {
+        err << granted.error->line << "\n";
+        return 1;
+    }
     return 0;
 }
 
@@ -98,7 +109,7 @@ int runGrantShow(const Config& config, const std::string& user, double unixTime,
                  std::ostream& err) {
     GrantBasis basis = basisOf(config, user, unixTime);
     if (basis.error) {
-        err << "horavelctl grant: " << *basis.error << "\n";
+        err << basis.error->line << "\n";
         return 1;
     }
     describe(user, basis.allowance, grantFor(basis.current, localDay(unixTime)), out);

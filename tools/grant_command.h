@@ -10,9 +10,16 @@
 #include <string>
 
 #include "platform/config.h"
+#include "tools/command_error.h"
 #include "tools/install_runner.h"
 
 namespace hv {
+
+// The work of runGrant, saying on `out` what the day now allows; the value is today's total grant
+// after the change. Invalid: not an account name, or no store entry; Failed: an entry that
+// cannot be read, or a grant that cannot be written.
+Outcome<int32_t> grantToday(const Config& config, const std::string& user, int32_t minutes, double unixTime,
+                            const ReloadSignal& reload, std::ostream& out);
 
 // Adds `minutes` (negative takes away) to the account's grant for `unixTime`'s local date, never
 // letting the day's total fall below minus that day's allowance, writes it root-only, signals the

@@ -13,6 +13,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "installtool/install.h"
+
 extern char** environ;
 
 namespace hv {
@@ -123,6 +125,17 @@ Installer horavelsetInstaller() {
         auto program = findHoravelset();
         if (!program) return std::string("horavelset not found next to horavelctl or in PATH");
         return runWithInput(*program, typedstream);
+    };
+}
+
+Installer libraryInstaller(const Config& config) {
+    return [config](std::string_view typedstream) -> std::optional<std::string> {
+        const InstallResult result = install(typedstream, config);
+        if (result.exitStatus() == 0) return std::nullopt;
+        if (result.outcome == InstallOutcome::WriteFailed) {
+            return "cannot write " + result.target + ": nothing was installed";
+        }
+        return std::string("the archive was refused: nothing was installed");
     };
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/config.h"
+
 namespace hv {
 
 // Installs a typedstream; returns nullopt on success, else one line saying what failed.
@@ -21,6 +23,11 @@ std::optional<std::string> runWithInput(const std::string& program, std::string_
 
 // The real installer: findHoravelset() then runWithInput().
 Installer horavelsetInstaller();
+
+// horavelset's work done in this process (installtool/install.h) against `config`, for a program
+// that is itself root's and long-lived enough to spare the start of another: the admin service.
+// Failures say which file could not be written, or that the archive was refused.
+Installer libraryInstaller(const Config& config);
 
 // Tells the running daemon to reload (SIGHUP: the console user's policy and grant, and the
 // logout requests); false when no daemon is running to be told.

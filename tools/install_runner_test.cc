@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/table_element.h"
+#include "foundation/typedstream.h"
 #include "platform/linux/test_dir.h"
 
 namespace hv {
@@ -36,6 +38,25 @@ TEST(InstallRunnerTest, TheChildGetsTheWholeInputAndItsStatusCounts) {
     auto missing = runWithInput(dir.file("nothing-here"), "x");
     ASSERT_TRUE(missing);
     EXPECT_NE(missing->find("cannot start"), std::string::npos) << *missing;
+}
+
+TEST(InstallRunnerTest, TheLibraryInstallerWritesInThisProcessAndSaysWhatFailed) {
+    registerTableElement();
+    TestDir dir;
+    Config config;
+    config.settingsFile = dir.file(".Tovik2.stat");
+    config.pidFile = dir.file("horavel.pid");
+    auto settings = typedstreamArchive(Value(Dictionary{{Value("status"), Value::integer(1, 'i')}}));
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(libraryInstaller(config)(*settings), std::nullopt);
+    std::ifstream written(config.settingsFile);
+    std::stringstream text;
+    text << written.rdbuf();
+    EXPECT_NE(text.str().find("<key>status</key>"), std::string::npos) << text.str();
+
+    config.settingsFile = dir.file("no/such/folder/.Tovik2.stat");
+    EXPECT_EQ(libraryInstaller(config)(*settings), "cannot write " + config.settingsFile + ": nothing was installed");
+    EXPECT_EQ(libraryInstaller(config)("not an archive"), "the archive was refused: nothing was installed");
 }
 
 }  // namespace

@@ -16,25 +16,31 @@ constexpr mode_t kRequestMode = 0600;
 
 }  // namespace
 
-int runLogout(const Config& config, const std::string& user, const ReloadSignal& reload, std::ostream& out,
-              std::ostream& err) {
+std::optional<CommandError> requestLogout(const Config& config, const std::string& user, const ReloadSignal& reload,
+                                          std::ostream& out) {
     if (!usableAccountName(user) || ::getpwnam(user.c_str()) == nullptr) {
-        err << "horavelctl logout: no such user \"" << user << "\"\n";
-        return 1;
+        return invalidRequest("horavelctl logout: no such user \"" + user + "\"");
     }
     const std::string request = config.storeLogoutDirectory() + "/" + user;
     if (!makeRootDirectory(config.storeRoot, kStoreDirectoryMode) ||
         !makeRootDirectory(config.storeLogoutDirectory(), kStoreDirectoryMode) ||
         !writeFileAtomically(request, "", kRequestMode, FileOwner{0, 0})) {
-        err << "horavelctl logout: cannot write " << request << "\n";
-        return 1;
+        return failedRequest("horavelctl logout: cannot write " + request);
     }
     if (!reload()) {
         removePath(request);
-        err << "horavelctl logout: horaveld is not running, so nothing was ended (systemctl start horaveld)\n";
-        return 1;
+        return failedRequest("horavelctl logout: horaveld is not running, so nothing was ended (systemctl start horaveld)");
     }
     out << "Asked horaveld to log " << user << " out now.\n";
+    return std::nullopt;
+}
+
+int runLogout(const Config& config, const std::string& user, const ReloadSignal& reload, std::ostream& out,
+              std::ostream& err) {
+    if (auto error = requestLogout(config, user, reload, out)) {
+        err << error->line << "\n";
+        return 1;
+    }
     return 0;
 }
 

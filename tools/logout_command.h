@@ -7,12 +7,19 @@
 // several accounts made at once are all carried out.
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 
 #include "platform/config.h"
+#include "tools/command_error.h"
 #include "tools/install_runner.h"
 
 namespace hv {
+
+// The work of runLogout, saying on `out` what was asked. Invalid: an unknown account; Failed: a
+// request that cannot be written, or no daemon running.
+std::optional<CommandError> requestLogout(const Config& config, const std::string& user, const ReloadSignal& reload,
+                                          std::ostream& out);
 
 // Leaves the request and signals. Exit status 1, with one line on `err`, for an unknown account,
 // a request that cannot be written, or no daemon running (the request is then taken back, so a

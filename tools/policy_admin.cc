@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iomanip>
+#include <map>
 #include <ostream>
 #include <vector>
 
@@ -78,30 +79,59 @@ int runPolicyList(const Config& config, double unixTime, std::ostream& out, std:
     return 0;
 }
 
-int runPolicyRemove(const Config& config, const std::string& user, const ReloadSignal& reload, std::ostream& out,
-                    std::ostream& err) {
-    if (!usableAccountName(user)) {
-        err << "horavelctl policy: \"" << user << "\" is not an account name\n";
-        return 1;
-    }
+std::optional<CommandError> removePolicy(const Config& config, const std::string& user, const ReloadSignal& reload,
+                                         std::ostream& out) {
+    if (!usableAccountName(user)) return invalidRequest("horavelctl policy: \"" + user + "\" is not an account name");
     const StoredPolicy stored =
         readStoredPolicy(config, user, [](const std::string& path) { return readRegularFile(path, kMaxStoreFile); });
-    if (!stored.managed) {
-        err << "horavelctl policy: " << user << " has no policy in the store\n";
-        return 1;
-    }
+    if (!stored.managed) return invalidRequest("horavelctl policy: " + user + " has no policy in the store");
     // The store entry goes last: until it is gone the account stays managed, so a failure part
     // way never leaves the child's home file to be imported as the administrator's.
     for (const std::string& path : {config.policyPath(user), config.storeGrantPath(user),
                                     config.storePreviousPath(user), config.storePolicyPath(user)}) {
-        if (pathExists(path) && !removePath(path)) {
-            err << "horavelctl policy: cannot remove " << path << "\n";
-            return 1;
-        }
+        if (pathExists(path) && !removePath(path)) return failedRequest("horavelctl policy: cannot remove " + path);
     }
     out << "Removed the policy of " << user << ": no limits apply to " << user << " any more.\n";
     if (!reload()) out << kDaemonNotRunning << "\n";
+    return std::nullopt;
+}
+
+int runPolicyRemove(const Config& config, const std::string& user, const ReloadSignal& reload, std::ostream& out,
+                    std::ostream& err) {
+    if (auto error = removePolicy(config, user, reload, out)) {
+        err << error->line << "\n";
+        return 1;
+    }
     return 0;
+}
+
+Outcome<Json> accountsJson(const Config& config, double unixTime, const std::vector<Account>& accounts) {
+    const std::optional<std::vector<std::string>> managed = managedAccounts(config);
+    if (!managed && pathExists(config.storeRoot + "/policies")) {
+        return {std::nullopt, failedRequest("horavelctl policy: cannot read " + config.storeRoot + "/policies")};
+    }
+    std::map<std::string, Json> byName;
+    for (const Account& account : accounts) {
+        if (account.uid >= kFirstOrdinaryUid && account.name != "nobody" && account.uid != kNobodyUid) {
+            byName[account.name] = {{"name", account.name}, {"uid", account.uid}, {"managed", false}};
+        }
+    }
+    for (const std::string& name : managed ? *managed : std::vector<std::string>{}) {
+        auto known = std::find_if(accounts.begin(), accounts.end(), [&](const Account& a) { return a.name == name; });
+        Json entry = {{"name", name}, {"uid", known == accounts.end() ? Json() : Json(known->uid)}, {"managed", true}};
+        const StoredPolicy stored = readStoredPolicy(
+            config, name, [](const std::string& path) { return readRegularFile(path, kMaxStoreFile); });
+        const std::optional<TodaysAllowance> today = todaysAllowance(config, name, unixTime);
+        const std::shared_ptr<TableElement> limit =
+            stored.list && !stored.list->empty() ? recordAt(*stored.list, 0) : nullptr;
+        entry["today"] = {{"used", limit ? usedOn(*limit, unixTime) : 0},
+                          {"allowance", today ? today->allowance : 0},
+                          {"granted", today ? today->granted : 0}};
+        byName[name] = std::move(entry);
+    }
+    Json list = Json::array();
+    for (auto& [name, entry] : byName) list.push_back(std::move(entry));
+    return {std::move(list), std::nullopt};
 }
 
 }  // namespace hv

@@ -139,6 +139,36 @@ int runPolicyShow(const Config& config, const std::string& user, bool asJson, st
     return 0;
 }
 
+std::optional<CommandError> installPolicy(const Config& config, const std::string& user, std::string_view text,
+                                         const std::string& inputName, const Installer& installer,
+                                         std::ostream& out) {
+    if (!knownUser(user)) return invalidRequest("horavelctl policy: no such user \"" + user + "\"");
+    PolicyParse parsed = parsePolicyText(text);
+    if (parsed.error) return invalidRequest("horavelctl policy: " + inputName + ": " + *parsed.error);
+    const std::string home = config.homeRoot + "/" + user;
+    struct stat st {};
+    if (::stat(home.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return failedRequest("horavelctl policy: " + user + " has no folder " + home + " to keep the policy in");
+    }
+    const std::string path = config.policyPath(user);
+    // Today's counts carry over, so a changed rule does not hand out a fresh allowance; a file
+    // that cannot be read has none to give.
+    LoadedPolicy current = loadPolicy(config, user);
+    Usage usage = current.error ? Usage{} : usageOf(current.records);
+    Array records = policyToRecords(parsed.policy, user, path, usage);
+    auto archive = typedstreamArchive(Value(std::move(records)));
+    if (!archive) return failedRequest("horavelctl policy: the policy could not be archived");
+    if (auto failure = installer(*archive)) return failedRequest("horavelctl policy: " + *failure);
+    out << "Policy of " << user << " installed in " << config.storePolicyPath(user) << ", with its copy in "
+        << path << ".\n";
+    if (!parsed.policy.ranges.empty() && !keepsLimit(config) &&
+        std::any_of(parsed.policy.allowance.begin(), parsed.policy.allowance.end(), [](int32_t m) { return m != 0; })) {
+        out << "Note: the setting keeplimit is off, so while time ranges are set the daily allowance is not "
+               "enforced (horavelctl settings set keeplimit=1 enforces both).\n";
+    }
+    return std::nullopt;
+}
+
 int runPolicySet(const Config& config, const std::string& user, const std::string& file,
                  const Installer& installer, std::ostream& out, std::ostream& err) {
     if (!knownUser(user)) {
@@ -150,40 +180,23 @@ int runPolicySet(const Config& config, const std::string& user, const std::strin
         err << "horavelctl policy: " << input.error << "\n";
         return 1;
     }
-    PolicyParse parsed = parsePolicyText(*input.bytes);
-    if (parsed.error) {
-        err << "horavelctl policy: " << (file == "-" ? "standard input" : file) << ": " << *parsed.error << "\n";
+    if (auto error = installPolicy(config, user, *input.bytes, file == "-" ? kStandardInput : file, installer, out)) {
+        err << error->line << "\n";
         return 1;
-    }
-    const std::string home = config.homeRoot + "/" + user;
-    struct stat st {};
-    if (::stat(home.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        err << "horavelctl policy: " << user << " has no folder " << home << " to keep the policy in\n";
-        return 1;
-    }
-    const std::string path = config.policyPath(user);
-    // Today's counts carry over, so a changed rule does not hand out a fresh allowance; a file
-    // that cannot be read has none to give.
-    LoadedPolicy current = loadPolicy(config, user);
-    Usage usage = current.error ? Usage{} : usageOf(current.records);
-    Array records = policyToRecords(parsed.policy, user, path, usage);
-    auto archive = typedstreamArchive(Value(std::move(records)));
-    if (!archive) {
-        err << "horavelctl policy: the policy could not be archived\n";
-        return 1;
-    }
-    if (auto failure = installer(*archive)) {
-        err << "horavelctl policy: " << *failure << "\n";
-        return 1;
-    }
-    out << "Policy of " << user << " installed in " << config.storePolicyPath(user) << ", with its copy in "
-        << path << ".\n";
-    if (!parsed.policy.ranges.empty() && !keepsLimit(config) &&
-        std::any_of(parsed.policy.allowance.begin(), parsed.policy.allowance.end(), [](int32_t m) { return m != 0; })) {
-        out << "Note: the setting keeplimit is off, so while time ranges are set the daily allowance is not "
-               "enforced (horavelctl settings set keeplimit=1 enforces both).\n";
     }
     return 0;
+}
+
+Outcome<Json> storedPolicyJson(const Config& config, const std::string& user) {
+    if (!knownUser(user)) return {std::nullopt, invalidRequest("horavelctl policy: no such user \"" + user + "\"")};
+    LoadedPolicy loaded = loadPolicy(config, user);
+    if (!loaded.fromStore) {
+        return {std::nullopt, invalidRequest("horavelctl policy: " + user + " has no policy in the store")};
+    }
+    if (loaded.error) return {std::nullopt, failedRequest("horavelctl policy: " + *loaded.error)};
+    RecordsParse parsed = recordsToPolicy(loaded.records);
+    if (parsed.error) return {std::nullopt, failedRequest("horavelctl policy: " + loaded.path + ": " + *parsed.error)};
+    return {policyToJson(parsed.policy), std::nullopt};
 }
 
 }  // namespace hv

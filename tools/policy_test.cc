@@ -249,6 +249,10 @@ TEST_F(PolicyCommandTest, GrantAddsToTodaysAllowanceInTheStoreAndSignals) {
     auto daemonRuns = [&] { return ++signals, true; };
     EXPECT_EQ(runGrant(config_, "root", 15, monday, daemonRuns, out, err), 1);
     EXPECT_EQ(err.str(), "horavelctl grant: root has no policy in the store (horavelctl policy set root FILE first)\n");
+    Outcome<int32_t> unmanaged = grantToday(config_, "root", 15, monday, daemonRuns, out);
+    ASSERT_TRUE(unmanaged.error);
+    EXPECT_EQ(unmanaged.error->kind, CommandError::Kind::Invalid);
+    EXPECT_EQ(unmanaged.error->line + "\n", err.str());
     ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), out, err), 0) << err.str();
 
     std::ostringstream given;
@@ -262,6 +266,7 @@ TEST_F(PolicyCommandTest, GrantAddsToTodaysAllowanceInTheStoreAndSignals) {
     std::ifstream file(path);
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, formatGrant(Grant{localDay(monday), 25}));
+    EXPECT_EQ(grantToday(config_, "root", 5, monday, daemonRuns, given).value, 30);
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
@@ -288,6 +293,17 @@ TEST_F(PolicyCommandTest, ListShowsEveryManagedAccountAndRemoveTakesAllOfItsFile
     std::ostringstream listed;
     ASSERT_EQ(runPolicyList(config_, monday, listed, err), 0) << err.str();
     EXPECT_EQ(listed.str(), "root            used 0 min of 95 (allowance 90, grant +5)\n");
+    // The settings application's list: the managed account whatever its uid, ordinary accounts as
+    // candidates, system accounts and nobody left out.
+    Outcome<Json> accounts = accountsJson(
+        config_, monday, {{"root", 0}, {"pat", 1001}, {"nobody", 65534}, {"daemon", 1}, {"ann", 1000}});
+    ASSERT_FALSE(accounts.error) << accounts.error->line;
+    EXPECT_EQ(*accounts.value, Json::parse(R"([{"name": "ann", "uid": 1000, "managed": false},
+        {"name": "pat", "uid": 1001, "managed": false},
+        {"name": "root", "uid": 0, "managed": true, "today": {"used": 0, "allowance": 90, "granted": 5}}])"));
+    Outcome<Json> stored = storedPolicyJson(config_, "root");
+    ASSERT_FALSE(stored.error) << stored.error->line;
+    EXPECT_EQ(*stored.value, policyToJson(example()));
 
     int signals = 0;
     std::ostringstream removed;
@@ -303,6 +319,13 @@ TEST_F(PolicyCommandTest, ListShowsEveryManagedAccountAndRemoveTakesAllOfItsFile
     std::ostringstream again;
     EXPECT_EQ(runPolicyRemove(config_, "root", [] { return true; }, out, again), 1);
     EXPECT_EQ(again.str(), "horavelctl policy: root has no policy in the store\n");
+    for (const std::optional<CommandError>& unmanaged :
+         {removePolicy(config_, "root", [] { return true; }, out), storedPolicyJson(config_, "root").error}) {
+        ASSERT_TRUE(unmanaged);
+        EXPECT_EQ(unmanaged->kind, CommandError::Kind::Invalid);
+        EXPECT_EQ(unmanaged->line + "\n", again.str());
+    }
+    EXPECT_EQ(accountsJson(config_, monday, {{"root", 0}}).value, Json::array());
 }
 
 TEST_F(PolicyCommandTest, TodaysUsageSurvivesAChangeOfRules) {
@@ -332,16 +355,19 @@ TEST_F(PolicyCommandTest, UnknownUsersAndBadFilesAreRefused) {
         ++installs;
         return std::nullopt;
     };
+    constexpr auto kInvalid = CommandError::Kind::Invalid;
     struct Case {
         std::string user;
         std::string json;
         const char* says;
+        CommandError::Kind kind;  // as the admin service reports it
     } cases[] = {
-        {"no-such-user-here", "{}", "no such user \"no-such-user-here\""},
-        {"../root", "{}", "no such user"},
-        {"root", R"({"ranges": [{"day": "mon", "start": "8", "end": "9:00"}]})", "\"start\" must be a time"},
-        {"root", R"({"allowance": [1e400]})", "number 1e400 is too large for a real at /allowance/0"},
-        {"daemon", "{}", "no folder"},
+        {"no-such-user-here", "{}", "no such user \"no-such-user-here\"", kInvalid},
+        {"../root", "{}", "no such user", kInvalid},
+        {"root", R"({"ranges": [{"day": "mon", "start": "8", "end": "9:00"}]})", "\"start\" must be a time", kInvalid},
+        {"root", R"({"allowance": [1e400]})", "number 1e400 is too large for a real at /allowance/0", kInvalid},
+        {"root", R"({"allowance": 1, "allowance": 2})", "duplicate key \"allowance\" at /", kInvalid},
+        {"daemon", "{}", "no folder", CommandError::Kind::Failed},
     };
     for (const Case& c : cases) {
         std::ofstream(dir_.file("bad.json")) << c.json;
@@ -350,6 +376,10 @@ TEST_F(PolicyCommandTest, UnknownUsersAndBadFilesAreRefused) {
         EXPECT_NE(err.str().find(c.says), std::string::npos) << err.str();
         std::string message = err.str();
         EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+        std::optional<CommandError> error = installPolicy(config_, c.user, c.json, dir_.file("bad.json"), counting, out);
+        ASSERT_TRUE(error) << c.says;
+        EXPECT_EQ(error->kind, c.kind) << c.says;
+        EXPECT_EQ(error->line + "\n", message);
     }
     EXPECT_EQ(installs, 0);
 

@@ -151,17 +151,11 @@ std::optional<std::string> unwritable(const Value& settings) {
     return std::nullopt;
 }
 
-int install(const Value& settings, const Installer& installer, std::ostream& err) {
+std::optional<CommandError> install(const Value& settings, const Installer& installer) {
     auto archive = typedstreamArchive(settings);
-    if (!archive) {
-        err << "horavelctl settings: the settings file holds values that cannot be passed on\n";
-        return 1;
-    }
-    if (auto failure = installer(*archive)) {
-        err << "horavelctl settings: " << *failure << "\n";
-        return 1;
-    }
-    return 0;
+    if (!archive) return failedRequest("horavelctl settings: the settings file holds values that cannot be passed on");
+    if (auto failure = installer(*archive)) return failedRequest("horavelctl settings: " + *failure);
+    return std::nullopt;
 }
 
 LoadedSettings loadSettings(const Config& config) {
@@ -250,28 +244,58 @@ int runSettingsShow(const Config& config, std::ostream& out, std::ostream& err) 
     return 0;
 }
 
-int runSettingsReset(const Config& config, const Installer& installer, std::ostream& out, std::ostream& err) {
-    if (install(defaultSettings(), installer, err) != 0) return 1;
+std::optional<CommandError> resetSettings(const Config& config, const Installer& installer, std::ostream& out) {
+    if (auto error = install(defaultSettings(), installer)) return error;
     out << "Default settings installed in " << config.settingsFile << " (monitoring on).\n";
-    return 0;
+    return std::nullopt;
+}
+
+std::optional<CommandError> changeSettings(const Config& config, const std::vector<std::string>& assignments,
+                                           const Installer& installer, std::ostream& out) {
+    LoadedSettings loaded = loadSettings(config);
+    if (loaded.error) {
+        return failedRequest("horavelctl settings: " + *loaded.error +
+                             " (not changed; horavelctl settings reset writes a fresh file)");
+    }
+    SettingsEdit edit = applySettings(loaded.dictionary, assignments);
+    if (edit.error) return invalidRequest("horavelctl settings: " + *edit.error);
+    if (auto error = install(edit.dictionary, installer)) return error;
+    out << "Settings installed in " << config.settingsFile << ".\n";
+    return std::nullopt;
+}
+
+Outcome<Json> settingsJson(const Config& config) {
+    LoadedSettings loaded = loadSettings(config);
+    if (loaded.error) return {std::nullopt, failedRequest("horavelctl settings: " + *loaded.error)};
+    Json object = Json::object();
+    if (const Dictionary* dict = loaded.dictionary.dictionary()) {
+        for (const auto& [key, value] : *dict) {
+            if (!key.string()) continue;
+            if (const std::string* text = value.string()) object[*key.string()] = *text;
+            else if (const Real* real = value.realValue()) object[*key.string()] = real->value;
+            else if (value.isNumber()) object[*key.string()] = value.longLongValue();
+        }
+    }
+    return {std::move(object), std::nullopt};
+}
+
+namespace {
+
+int report(const std::optional<CommandError>& error, std::ostream& err) {
+    if (!error) return 0;
+    err << error->line << "\n";
+    return 1;
+}
+
+}  // namespace
+
+int runSettingsReset(const Config& config, const Installer& installer, std::ostream& out, std::ostream& err) {
+    return report(resetSettings(config, installer, out), err);
 }
 
 int runSettingsSet(const Config& config, const std::vector<std::string>& assignments,
                    const Installer& installer, std::ostream& out, std::ostream& err) {
-    LoadedSettings loaded = loadSettings(config);
-    if (loaded.error) {
-        err << "horavelctl settings: " << *loaded.error << " (not changed; horavelctl settings reset "
-            << "writes a fresh file)\n";
-        return 1;
-    }
-    SettingsEdit edit = applySettings(loaded.dictionary, assignments);
-    if (edit.error) {
-        err << "horavelctl settings: " << *edit.error << "\n";
-        return 1;
-    }
-    if (install(edit.dictionary, installer, err) != 0) return 1;
-    out << "Settings installed in " << config.settingsFile << ".\n";
-    return 0;
+    return report(changeSettings(config, assignments, installer, out), err);
 }
 
 }  // namespace hv

@@ -13,6 +13,8 @@
 
 #include "foundation/value.h"
 #include "platform/config.h"
+#include "tools/command_error.h"
+#include "tools/json_text.h"
 #include "tools/install_runner.h"
 
 namespace hv {
@@ -51,6 +53,18 @@ Value defaultSettings();
 
 // Every known key with its value ("not set" when absent), then any other keys the file holds.
 std::string renderSettings(const Value& dictionary);
+
+// The work of `settings reset` and `settings set`, saying on `out` what was done. Invalid: an
+// assignment applySettings refuses (the whole change is then refused); Failed: a settings file
+// that cannot be read, or the installer failed.
+std::optional<CommandError> resetSettings(const Config& config, const Installer& installer, std::ostream& out);
+std::optional<CommandError> changeSettings(const Config& config, const std::vector<std::string>& assignments,
+                                           const Installer& installer, std::ostream& out);
+
+// Every key the settings file holds, numbers (booleans as 0 or 1) as JSON numbers and texts as
+// strings; other kinds are left out. An empty object when there is no file; Failed when it
+// cannot be read.
+Outcome<Json> settingsJson(const Config& config);
 
 int runSettingsShow(const Config& config, std::ostream& out, std::ostream& err);
 // Replaces the settings file, whatever it holds (a corrupt file included), with defaultSettings().

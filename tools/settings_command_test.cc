@@ -135,11 +135,24 @@ TEST_F(SettingsCommandTest, SetWritesThroughHoravelsetAndShowReadsItBack) {
     EXPECT_NE(shown.str().find("diskmsg      \"%u, your home folder is over its disk quota.\"\n"), std::string::npos)
         << shown.str();
     EXPECT_NE(shown.str().find("keeplimit    (not set)\n"), std::string::npos) << shown.str();
+
+    Outcome<Json> json = settingsJson(config_);
+    ASSERT_FALSE(json.error) << json.error->line;
+    EXPECT_EQ((*json.value)["status"], 1);
+    EXPECT_EQ((*json.value)["warntime"], 7);
+    EXPECT_EQ((*json.value)["logoutmsg"], "Bye");
+    EXPECT_EQ((*json.value)["diskmsg"], "%u, your home folder is over its disk quota.");
+    EXPECT_FALSE(json.value->contains("keeplimit"));
 }
 
 TEST_F(SettingsCommandTest, NothingIsInstalledWhenTheRequestOrTheFileIsBad) {
     std::ostringstream out, err;
+    EXPECT_EQ(settingsJson(config_).value, Json::object());
     EXPECT_NE(runSettingsSet(config_, {"bogus=1"}, installer(), out, err), 0);
+    std::optional<CommandError> bogus = changeSettings(config_, {"bogus=1"}, installer(), out);
+    ASSERT_TRUE(bogus);
+    EXPECT_EQ(bogus->kind, CommandError::Kind::Invalid);
+    EXPECT_EQ(bogus->line + "\n", err.str());
     EXPECT_EQ(installs_, 0);
 
     std::ofstream(config_.settingsFile) << "this is no property list";
@@ -148,6 +161,11 @@ TEST_F(SettingsCommandTest, NothingIsInstalledWhenTheRequestOrTheFileIsBad) {
     EXPECT_EQ(installs_, 0);
     EXPECT_NE(err2.str().find("not changed; horavelctl settings reset writes a fresh file"), std::string::npos)
         << err2.str();
+    std::optional<CommandError> corrupt = changeSettings(config_, {"status=1"}, installer(), out);
+    ASSERT_TRUE(corrupt);
+    EXPECT_EQ(corrupt->kind, CommandError::Kind::Failed);
+    ASSERT_TRUE(settingsJson(config_).error);
+    EXPECT_EQ(settingsJson(config_).error->kind, CommandError::Kind::Failed);
 
     // The corrupt file is repaired by a reset, after which set works on it again.
     ASSERT_EQ(runSettingsReset(config_, installer(), out, err2), 0) << err2.str();

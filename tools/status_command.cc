@@ -107,9 +107,9 @@ std::string describeConsole(const ConsoleFacts& facts) {
     return text;
 }
 
-int runStatus(const Config& config, const std::function<std::optional<std::string>()>& consoleUser, bool asJson,
-              std::ostream& out) {
-    const DaemonState daemon = probeDaemon(config);
+namespace {
+
+ConsoleFacts gatherFacts(const Config& config, const std::function<std::optional<std::string>()>& consoleUser) {
     const double now = static_cast<double>(::time(nullptr));
     ConsoleFacts facts;
     facts.user = consoleUser();
@@ -122,18 +122,34 @@ int runStatus(const Config& config, const std::function<std::optional<std::strin
     }
     const CalendarDate local(now);
     facts.minuteOfDay = local.hourOfDay() * 60 + local.minuteOfHour();
+    return facts;
+}
+
+Json statusOf(const Config& config, const DaemonState& daemon, const ConsoleFacts& facts) {
+    return {{"daemon", {{"running", daemon.running}, {"pid", daemon.pid ? Json(*daemon.pid) : Json()},
+                        {"note", daemon.note}}},
+            {"monitoring", monitoring(config)},
+            {"console", facts.user ? Json(*facts.user) : Json()},
+            {"allowance", facts.allowance ? Json(*facts.allowance) : Json()},
+            {"granted", facts.granted},
+            {"record", facts.record ? Json({{"rmin", (*facts.record)[0]}, {"nmin", (*facts.record)[1]},
+                                            {"warn", (*facts.record)[2]}, {"rsec", (*facts.record)[3]},
+                                            {"networkBack", (*facts.record)[4]}})
+                                    : Json()}};
+}
+
+}  // namespace
+
+Json statusJson(const Config& config, const std::function<std::optional<std::string>()>& consoleUser) {
+    return statusOf(config, probeDaemon(config), gatherFacts(config, consoleUser));
+}
+
+int runStatus(const Config& config, const std::function<std::optional<std::string>()>& consoleUser, bool asJson,
+              std::ostream& out) {
+    const DaemonState daemon = probeDaemon(config);
+    const ConsoleFacts facts = gatherFacts(config, consoleUser);
     if (asJson) {
-        Json json = {{"daemon", {{"running", daemon.running}, {"pid", daemon.pid ? Json(*daemon.pid) : Json()},
-                                 {"note", daemon.note}}},
-                     {"monitoring", monitoring(config)},
-                     {"console", facts.user ? Json(*facts.user) : Json()},
-                     {"allowance", facts.allowance ? Json(*facts.allowance) : Json()},
-                     {"granted", facts.granted},
-                     {"record", facts.record ? Json({{"rmin", (*facts.record)[0]}, {"nmin", (*facts.record)[1]},
-                                                     {"warn", (*facts.record)[2]}, {"rsec", (*facts.record)[3]},
-                                                     {"networkBack", (*facts.record)[4]}})
-                                             : Json()}};
-        out << json.dump(2) << "\n";
+        out << statusOf(config, daemon, facts).dump(2) << "\n";
         return daemon.running ? 0 : 3;
     }
     out << "Daemon:     ";

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/config.h"
+#include "tools/json_text.h"
 
 namespace hv {
 
@@ -42,6 +43,10 @@ struct ConsoleFacts {
     int minuteOfDay = 0;
 };
 std::string describeConsole(const ConsoleFacts& facts);
+
+// The object `status --json` prints: the daemon's state, whether monitoring is on, the console
+// user with today's allowance and grant, and the raw remaining-time record (null when none).
+Json statusJson(const Config& config, const std::function<std::optional<std::string>()>& consoleUser);
 
 // Prints the daemon's state, whether monitoring is on and the console sentence, or with `asJson`
 // the same facts with the raw record as one JSON object. Exit status 3 when the daemon is not
