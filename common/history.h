@@ -57,6 +57,7 @@ struct HistoryWrite {
 // One account's day as read back.
 struct HistoryDay {
     int day = 0;
+    bool counted = false;  // the day's minutes, allowance and grant are stored (not only events)
     int32_t used = 0;
     uint32_t allowance = 0;
     int32_t granted = 0;

@@ -254,6 +254,7 @@ std::optional<std::vector<HistoryDay>> SqliteHistory::read(const std::string& ac
         execute("BEGIN", error) &&
         query(kReadDays,
               [](sqlite3_stmt* s, HistoryDay& day) {
+                  day.counted = true;
                   day.used = sqlite3_column_int(s, 1);
                   day.allowance = static_cast<uint32_t>(sqlite3_column_int64(s, 2));
                   day.granted = sqlite3_column_int(s, 3);
