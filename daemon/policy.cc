@@ -48,6 +48,9 @@ void Monitor::loadUserData() {
     saveFailedAt.reset();
     mirrorFailing = false;
     grant.reset();
+    // The day as loaded (a policy set with its counts, the first login of the day) is history too,
+    // written with the first tick's save.
+    historyMinutes = true;
 
     if (user && usableAccountName(*user)) {
         StoredPolicy stored = readStoredPolicy(
