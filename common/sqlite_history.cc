@@ -24,6 +24,10 @@ constexpr const char* kSchema =
     "CREATE INDEX IF NOT EXISTS events_by_day ON events (account, day);"
     "PRAGMA user_version = 1;";
 
+// Prepared once, like the statements below: parsing them again on every save would cost more than
+// the rest of the write.
+constexpr const char* kBegin = "BEGIN IMMEDIATE";
+constexpr const char* kCommit = "COMMIT";
 constexpr const char* kDayUsed =
     "INSERT INTO days (account, day, used, allowance, granted) VALUES (?1, ?2, ?3, ?4, ?5)"
     " ON CONFLICT (account, day) DO UPDATE SET used = excluded.used, allowance = excluded.allowance,"
@@ -160,15 +164,24 @@ sqlite3_stmt* SqliteHistory::statement(const char* sql, std::string& error) {
 bool SqliteHistory::write(const HistoryWrite& batch, std::string& error) {
     bool missing = false;
     if (!open(true, missing, error)) return false;
-    if (!execute("BEGIN IMMEDIATE", error)) {
+    if (!step(kBegin, error)) {
         close();
         return false;
     }
-    if (writeAll(batch, error) && execute("COMMIT", error)) return true;
+    if (writeAll(batch, error) && step(kCommit, error)) return true;
     // Whatever went wrong (a lock, a full disk, a file replaced), the next write starts from a
     // fresh connection; closing rolls back what this one began.
     close();
     return false;
+}
+
+bool SqliteHistory::step(const char* sql, std::string& error) {
+    sqlite3_stmt* s = statement(sql, error);
+    if (s == nullptr) return false;
+    const bool done = sqlite3_step(s) == SQLITE_DONE;
+    if (!done) error = path_ + ": " + sqlite3_errmsg(db_);
+    sqlite3_reset(s);
+    return done;
 }
 
 bool SqliteHistory::writeAll(const HistoryWrite& batch, std::string& error) {

@@ -41,6 +41,8 @@ private:
     // A prepared statement for `sql`, kept for the connection's life; null with `error` set.
     sqlite3_stmt* statement(const char* sql, std::string& error);
     bool execute(const char* sql, std::string& error);
+    // Runs the kept statement for `sql` (one without rows) to its end.
+    bool step(const char* sql, std::string& error);
     bool writeAll(const HistoryWrite& batch, std::string& error);
 
     const std::string path_;
