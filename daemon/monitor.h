@@ -334,9 +334,8 @@ public:
     // Where the history goes (runDaemon gives the store's database); none: no history is kept.
     HistoryStore* history = nullptr;
     // Minutes counted (or a policy loaded) since the loaded account's day was last put in
-    // `historyDays`; the days and
-    // events not yet written (kept across a failed write, the days by account and date); when the
-    // last write failed; the date whose pruning has been done.
+    // `historyDays`; the days and events not yet written (kept across a failed write, the days by
+    // account and date); when the last write failed; the date whose pruning has been done.
     bool historyMinutes = false;
     std::map<std::pair<std::string, int>, DayUsage> historyDays;
     std::vector<HistoryEvent> historyEvents;
