@@ -69,7 +69,7 @@ void Monitor::endUsedUpApplications() {
         const int32_t allowed = record->day(day).intValue();
         if (allowed <= 0 || record->usage().intValue() < allowed) continue;
         if (const std::optional<std::string> base = applicationName(*record)) {
-            endProcesses(applicationProcesses(*base, user));
+            if (endProcesses(applicationProcesses(*base, user)) > 0) recordEvent(kEventAppEnded, *record->user().string());
         }
     }
 }
@@ -110,7 +110,9 @@ void Monitor::checkApps() {
 
         // Every process that is the application ends, not just the first: a decoy of the same
         // name must not shield the real one, nor a process that ignores SIGTERM survive.
-        if (used >= allowed) endProcesses(applicationProcesses(*base, user));
+        if (used >= allowed && endProcesses(applicationProcesses(*base, user)) > 0) {
+            recordEvent(kEventAppEnded, *appname);
+        }
         // Warned only while some minutes are left and no more than the warning time: an
         // allowance lowered below the minutes used, or a count the file holds below zero, leaves
         // none or more than a day's worth, and neither is a warning's "%l".

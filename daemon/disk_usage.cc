@@ -53,6 +53,7 @@ void Monitor::checkDiskUsage() {
     char quota[64];
     std::snprintf(quota, sizeof quota, "%5.2f", static_cast<double>(usersize) / 1048576.0);
     logIt("user : " + formatObject(user) + " - disk usage " + quota + " MB exceeded");
+    recordEvent(kEventQuota);
 
     if (!cleanup || cleanup->empty()) return;
     if (const std::string refusal = scriptRefusal(*this); !refusal.empty()) {

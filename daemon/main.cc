@@ -10,12 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "common/sqlite_history.h"
 #include "common/table_element.h"
 #include "daemon/command_line.h"
 #include "daemon/startup.h"
 #include "platform/config.h"
 #include "platform/linux/instance_lock.h"
 #include "platform/linux/linux_system.h"
+
+namespace {
+
+constexpr int kHistoryBusyMilliseconds = 200;
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (const std::optional<int> answered =
@@ -53,7 +60,10 @@ int main(int argc, char** argv) {
     (void)daemon(0, 1);
 
     hv::LinuxSystem system(config);
-    const int result = hv::runDaemon(system, config, getpid());
+    // A tick never waits long for a database that a reader or the login check holds: the write
+    // fails, is kept, and is tried again a minute later.
+    hv::SqliteHistory history(config.storeHistoryPath(), kHistoryBusyMilliseconds);
+    const int result = hv::runDaemon(system, config, getpid(), &history);
 
     syslog(LOG_NOTICE, "HVL terminated");
     return result == 0 ? 0 : 1;

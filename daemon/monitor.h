@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "common/grant.h"
+#include "common/history.h"
 #include "foundation/calendar_date.h"
 #include "foundation/value.h"
 #include "daemon/process_table.h"
@@ -98,8 +99,16 @@ public:
     bool countMinute(int32_t index);
     void saveUserList(const std::optional<std::string>& name);
     // The tick's one save: the list when minutes were counted since the last save, and a failed
-    // save again once a minute has passed.
+    // save again once a minute has passed; then the history (saveHistory).
     void saveIfUnsaved();
+    // The history's part of the save, in one write: the loaded account's day as it stands when
+    // minutes were counted since the last write, every day and event still waiting, and once per
+    // date the pruning of days older than kHistoryDays. A failed write is logged once (until one
+    // succeeds again), keeps what waits and is tried again once a minute has passed.
+    void saveHistory();
+    // Records an event of the loaded account's day at the current moment, written with the
+    // next save.
+    void recordEvent(const char* kind, const std::string& detail = "");
 
     // The 5-second tick.
     void userMonitor();
@@ -133,8 +142,9 @@ public:
     // name can be an account's counts; others are removed and logged. Run on SIGHUP.
     void takeLogoutRequests();
     // Sends SIGTERM to each process now; what is still the same process kApplicationKillDelay
-    // seconds later gets SIGKILL from a later tick.
-    void endProcesses(const std::vector<ProcessEntry>& processes);
+    // seconds later gets SIGKILL from a later tick. Returns how many were told to end now (a
+    // process already waiting for its SIGKILL is not told again).
+    size_t endProcesses(const std::vector<ProcessEntry>& processes);
     // The tick's part of the two deadlines above: acts on every one that has come, with monitoring
     // on or off (an ending begun is finished).
     void killOverdue();
@@ -320,6 +330,17 @@ public:
     bool unsavedMinutes = false;
     std::optional<double> saveFailedAt;
     bool mirrorFailing = false;
+
+    // Where the history goes (runDaemon gives the store's database); none: no history is kept.
+    HistoryStore* history = nullptr;
+    // Minutes counted (or a policy loaded) since the loaded account's day was last put in
+    // `historyDays`; the days and events not yet written (kept across a failed write, the days by
+    // account and date); when the last write failed; the date whose pruning has been done.
+    bool historyMinutes = false;
+    std::map<std::pair<std::string, int>, DayUsage> historyDays;
+    std::vector<HistoryEvent> historyEvents;
+    std::optional<double> historyFailedAt;
+    int historyPrunedDay = 0;
 
     // What the running tick has looked up, for the rest of that tick only: the console user
     // (looked up once per tick), the process table (scanned at most once, when a lookup needs

@@ -48,6 +48,9 @@ void Monitor::loadUserData() {
     saveFailedAt.reset();
     mirrorFailing = false;
     grant.reset();
+    // The day as loaded (a policy set with its counts, the first login of the day) is history too,
+    // written with the first tick's save.
+    historyMinutes = true;
 
     if (user && usableAccountName(*user)) {
         StoredPolicy stored = readStoredPolicy(
@@ -150,16 +153,15 @@ bool Monitor::countMinute(int32_t index) {
     record->setUsage(Value::integer(static_cast<int32_t>(usage), 'i'));
     record->setDate(calendarDate().toValue());
     unsavedMinutes = true;
+    historyMinutes = true;
     return true;
 }
 
 void Monitor::saveIfUnsaved() {
-    if (!unsavedMinutes) return;
-    if (saveFailedAt && system.now() - *saveFailedAt < kSaveRetrySeconds &&
-        system.now() >= *saveFailedAt) {
-        return;
-    }
-    saveUserList(user);
+    const bool waiting = saveFailedAt && system.now() - *saveFailedAt < kSaveRetrySeconds &&
+                         system.now() >= *saveFailedAt;
+    if (unsavedMinutes && !waiting) saveUserList(user);
+    saveHistory();
 }
 
 void Monitor::saveUserList(const std::optional<std::string>& name) {

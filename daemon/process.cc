@@ -145,11 +145,12 @@ void Monitor::endAccount(const std::optional<std::string>& name) {
     logoutKills.emplace(account, PendingLogout{*name, system.monotonicNow() + kLogoutKillDelay});
 }
 
-void Monitor::endProcesses(const std::vector<ProcessEntry>& processes) {
+size_t Monitor::endProcesses(const std::vector<ProcessEntry>& processes) {
     // Signals go straight through kill(2) rather than a "kill %d" shell per process: a game of
     // many processes would otherwise hold up the tick for a fork and exec each, and every
     // moment between the scan and the signal is one in which a pid can pass to another process.
     const double due = system.monotonicNow() + kApplicationKillDelay;
+    size_t told = 0;
     for (const ProcessEntry& process : processes) {
         // A process already told to end waits for its SIGKILL; it is not told again every tick.
         const bool pending = std::any_of(pendingKills.begin(), pendingKills.end(), [&](const PendingKill& k) {
@@ -157,7 +158,9 @@ void Monitor::endProcesses(const std::vector<ProcessEntry>& processes) {
         });
         if (pending || process.pid <= 1 || !system.sendSignal(process.pid, SIGTERM)) continue;
         pendingKills.push_back(PendingKill{process.pid, process.uid, process.startTime, due});
+        ++told;
     }
+    return told;
 }
 
 void Monitor::killOverdue() {

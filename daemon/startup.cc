@@ -21,13 +21,14 @@ void installSignalHandlers(System& system, Monitor& monitor) {
     });
 }
 
-int runDaemon(System& system, const Config& config, pid_t pid) {
+int runDaemon(System& system, const Config& config, pid_t pid, HistoryStore* history) {
     system.writeFileInPlace(config.pidFile, std::to_string(pid));
     // A run that ended without its stop (killed, crashed) may have left accounts blocked.
     system.clearFirewall();
 
     // The Monitor lives as long as the loop runs; it is released with the stack frame after.
     Monitor monitor(system, config);
+    monitor.history = history;
     installSignalHandlers(system, monitor);
     monitor.loadUserStatus();
     monitor.loadUserData();

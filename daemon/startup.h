@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include "common/history.h"
 #include "daemon/monitor.h"
 #include "platform/config.h"
 #include "platform/system.h"
@@ -21,6 +22,7 @@ void installSignalHandlers(System& system, Monitor& monitor);
 // killed run left), creates the Monitor, installs the signal handlers, loads the settings and then
 // the policy, and runs the loop. When the loop returns, clears the firewall table, removes the pid
 // file and returns the loop's result.
-int runDaemon(System& system, const Config& config, pid_t pid);
+// `history` receives the usage history (none: no history is kept).
+int runDaemon(System& system, const Config& config, pid_t pid, HistoryStore* history);
 
 }  // namespace hv

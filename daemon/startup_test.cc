@@ -48,7 +48,7 @@ TEST_F(StartupTest, StartsInOrderWritesThePidFileAndRemovesItAtTheEnd) {
     plantRunningSettings();
     sys.login("kid");
     sys.powerAvailable = false;
-    EXPECT_EQ(runDaemon(sys, config, 4711), 0);
+    EXPECT_EQ(runDaemon(sys, config, 4711, nullptr), 0);
     EXPECT_EQ(logMessages(), (std::vector<std::string>{"IORegisterForSystemPower() failed",
                                                        "initialization complete",
                                                        "preferences loaded", "data loaded for kid"}));
@@ -75,7 +75,7 @@ TEST(StartupPidTest, PidFileHoldsOnlyTheDigitsWhileTheDaemonRuns) {
     Config config;
     sys.pidPath = config.pidFile;
     sys.runResult = 3;
-    EXPECT_EQ(runDaemon(sys, config, 4711), 3);
+    EXPECT_EQ(runDaemon(sys, config, 4711, nullptr), 3);
     EXPECT_EQ(sys.pidWhileRunning, "4711");
 }
 

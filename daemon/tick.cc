@@ -285,6 +285,7 @@ void Monitor::countRecords(const CalendarDate& now) {
         if (umin >= amin) {
             logIt("logout - allowed " + formatInt(amin) + " min - used today " + formatInt(umin) +
                   " min");
+            recordEvent(kEventLogout);
             makeMessage(logout);
             showStopNotice();
             warning = true;
@@ -298,6 +299,7 @@ void Monitor::countRecords(const CalendarDate& now) {
             warning = true;
             logIt("warning - allowed " + formatInt(amin) + " min - used today " + formatInt(umin) +
                   " min");
+            recordEvent(kEventWarning);
             makeMessage(warn);
             showCautionNotice();
         }

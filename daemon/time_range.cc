@@ -28,6 +28,7 @@ void Monitor::checkTimeRange(int32_t index) {
                 makeMessage(warn);
                 showCautionNotice();
                 warning = true;
+                recordEvent(kEventWarning);
             }
             return;
         }
@@ -40,6 +41,7 @@ void Monitor::checkTimeRange(int32_t index) {
     makeMessage(ranges);
     showStopNotice();
     warning = true;
+    recordEvent(kEventRangeLogout);
     // The minutes counted so far reach the disk before the wait, not after the logout.
     saveIfUnsaved();
     system.sleepFor(kLogoutDelay);

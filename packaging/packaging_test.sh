@@ -142,7 +142,7 @@ words=$(bash -c '
   COMP_WORDS=(horavelctl ""); COMP_CWORD=1; _horavelctl; echo "${COMPREPLY[*]}"
   COMP_WORDS=(horavelctl settings set warn); COMP_CWORD=3; _horavelctl; echo "${COMPREPLY[*]}"' bash "$completion") || {
   echo "$words"; echo "FAIL: the bash completion does not load"; exit 1; }
-for word in decode encode settings policy status warntime= warnmsg= warnonce=; do
+for word in decode encode settings policy status history warntime= warnmsg= warnonce=; do
   grep -qw -- "$word" <<<"$words" || { echo "$words"; echo "FAIL: the completion does not offer $word"; exit 1; }
 done
 echo "PASS: installed tree, unit, log rule, autostart entry, manual pages and completion verified"

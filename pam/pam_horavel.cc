@@ -5,7 +5,8 @@
 // flag the stack gives this one.
 //
 // The entry points are the module's composition root: they read the clock and the account
-// database, hand the rest to decideLogin and speak only through the PAM conversation and syslog.
+// database, hand the rest to decideLogin, record a refusal in the usage history and speak only
+// through the PAM conversation and syslog.
 
 #include <pwd.h>
 #include <security/pam_ext.h>
@@ -16,9 +17,27 @@
 #include <ctime>
 #include <string>
 
+#include "common/grant.h"
+#include "common/sqlite_history.h"
 #include "pam/login_decision.h"
 
 namespace {
+
+// The refusal goes into the usage history. The daemon may hold the database for a moment: the
+// login waits at most this long for it, and a refusal that cannot be recorded only says so in
+// the system log.
+constexpr int kHistoryBusyMilliseconds = 50;
+
+void recordRefusal(pam_handle_t* pamh, const hv::Config& config, const std::string& account, double now,
+                   const std::string& message) {
+    hv::SqliteHistory history(config.storeHistoryPath(), kHistoryBusyMilliseconds);
+    std::string error;
+    const hv::HistoryWrite refusal{
+        {}, {{account, hv::localDay(now), hv::historyTime(now), hv::kEventLoginRefused, message}}, {}};
+    if (!history.write(refusal, error)) {
+        pam_syslog(pamh, LOG_WARNING, "refusal not recorded in the history: %s", error.c_str());
+    }
+}
 
 int accountCheck(pam_handle_t* pamh, int flags, int argc, const char** argv) {
     for (int i = 0; i < argc; ++i) {
@@ -38,12 +57,14 @@ int accountCheck(pam_handle_t* pamh, int flags, int argc, const char** argv) {
 
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
-    const hv::LoginDecision decision =
-        hv::decideLogin(hv::Config{}, account, static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9);
+    const hv::Config config;
+    const double unixTime = static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+    const hv::LoginDecision decision = hv::decideLogin(config, account, unixTime);
     for (const std::string& note : decision.notes) {
         pam_syslog(pamh, decision.refuse ? LOG_NOTICE : LOG_WARNING, "%s", note.c_str());
     }
     if (!decision.refuse) return PAM_IGNORE;
+    recordRefusal(pamh, config, account, unixTime, decision.message);
     if ((flags & PAM_SILENT) == 0) pam_error(pamh, "%s", decision.message.c_str());
     return PAM_PERM_DENIED;
 }

@@ -52,6 +52,8 @@ struct Config {
     std::string storeGrantPath(const std::string& user) const {
         return storeRoot + "/grants/" + user;
     }
+    // The usage history of every account (common/sqlite_history.h).
+    std::string storeHistoryPath() const { return storeRoot + "/history.sqlite"; }
 };
 
 }  // namespace hv

@@ -3,6 +3,8 @@
 #include <ostream>
 
 #include "common/grant.h"
+#include "common/history.h"
+#include "common/sqlite_history.h"
 #include "common/policy_store.h"
 #include "common/table_element.h"
 #include "foundation/calendar_date.h"
@@ -14,6 +16,8 @@ namespace {
 constexpr mode_t kStoreDirectoryMode = 0700;
 constexpr mode_t kStoreFileMode = 0600;
 constexpr size_t kMaxGrantFile = 64;
+// The administrator can wait a moment for a database the daemon is writing.
+constexpr int kHistoryBusyMilliseconds = 1000;
 
 struct GrantBasis {
     uint32_t allowance = 0;        // today's, 0 = no limit
@@ -79,6 +83,17 @@ Outcome<int32_t> grantToday(const Config& config, const std::string& user, int32
         !writeFileAtomically(config.storeGrantPath(user), formatGrant(Grant{today, total}), kStoreFileMode,
                              FileOwner{0, 0})) {
         return {std::nullopt, grantError(CommandError::Kind::Failed, "cannot write " + config.storeGrantPath(user))};
+    }
+    // The grant is an event of the day's history, and the day's grant and allowance with it. The
+    // grant stands even when the history cannot take it.
+    const int32_t given = total - grantFor(basis.current, today);
+    if (given != 0) {
+        SqliteHistory history(config.storeHistoryPath(), kHistoryBusyMilliseconds);
+        const HistoryWrite write{{{user, today, std::nullopt, basis.allowance, total, {}}},
+                                 {{user, today, historyTime(unixTime), kEventGrant, std::to_string(given)}},
+                                 {}};
+        std::string error;
+        if (!history.write(write, error)) err << "horavelctl grant: not recorded in the history: " << error << "\n";
     }
     if (total != sum) {
         out << "Today's grant is limited to " << signedMinutes(total) << " minutes (from minus the day's allowance "

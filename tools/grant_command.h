@@ -22,8 +22,9 @@ Outcome<int32_t> grantToday(const Config& config, const std::string& user, int32
                             const ReloadSignal& reload, std::ostream& out);
 
 // Adds `minutes` (negative takes away) to the account's grant for `unixTime`'s local date, never
-// letting the day's total fall below minus that day's allowance, writes it root-only, signals the
-// daemon and says what the day now allows. The account must have a policy in the store. Errors
+// letting the day's total fall below minus that day's allowance, writes it root-only, records it
+// in the usage history (a grant event with the minutes it changed; a history that cannot be
+// written is said on `err` and fails nothing), signals the daemon and says what the day now allows. The account must have a policy in the store. Errors
 // are one line on `err` and exit status 1.
 int runGrant(const Config& config, const std::string& user, int32_t minutes, double unixTime,
              const ReloadSignal& reload, std::ostream& out, std::ostream& err);

@@ -18,6 +18,7 @@
 #include "installtool/install.h"
 #include "tools/doctor_command.h"
 #include "tools/grant_command.h"
+#include "tools/history_command.h"
 #include "tools/install_runner.h"
 #include "tools/logout_command.h"
 #include "tools/policy_admin.h"
@@ -113,6 +114,15 @@ int main(int argc, char** argv) {
                   "is not running)");
     logout->add_option("user", user, "The account's short name")->required();
 
+    uint32_t historyDays = hv::kDefaultHistoryDays;
+    bool historyJson = false;
+    auto* history = app.add_subcommand(
+        "history", "Print an account's use day by day (minutes used of those allowed, a bar, the applications) and "
+                   "the total of the last 7 days");
+    history->add_option("user", user, "The account's short name")->required();
+    history->add_option("--days", historyDays, "How many days, today's the last (1 to 400)")->capture_default_str();
+    history->add_flag("--json", historyJson, "Print the days with their events as JSON");
+
     auto* doctor = app.add_subcommand(
         "doctor", "Check the installation: one line per check, ok, warn or fail (exit status 1 on a fail)");
 
@@ -161,6 +171,10 @@ int main(int argc, char** argv) {
         if (!requireRoot("policy remove")) return 1;
         return hv::runPolicyRemove(config, user, [&config] { return hv::sendEvent(2, config) != 0; }, std::cout,
                                    std::cerr);
+    }
+    if (history->parsed()) {
+        return hv::runHistory(config, user, historyDays, historyJson, static_cast<double>(::time(nullptr)), std::cout,
+                              std::cerr);
     }
     if (doctor->parsed()) return hv::runDoctor(config, hv::DoctorPaths{}, std::cout);
     if (policyShow->parsed()) return hv::runPolicyShow(config, user, asJson, std::cout, std::cerr);

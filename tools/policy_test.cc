@@ -12,7 +12,9 @@
 #include "foundation/keyed_archive.h"
 #include "installtool/install.h"
 #include "platform/linux/test_dir.h"
+#include "common/sqlite_history.h"
 #include "tools/grant_command.h"
+#include "tools/history_command.h"
 #include "tools/policy_admin.h"
 #include "tools/policy_command.h"
 
@@ -279,6 +281,86 @@ TEST_F(PolicyCommandTest, GrantAddsToTodaysAllowanceInTheStoreAndSignals) {
     std::ostringstream tuesday;
     ASSERT_EQ(runGrantShow(config_, "root", monday + 86400, tuesday, err), 0);
     EXPECT_EQ(tuesday.str(), "root may use 90 minutes today (allowance 90, grant 0).\n");
+
+    // Each grant is an event of the day's history with the minutes it changed.
+    std::string error;
+    const std::optional<Json> history = historyJson(config_, "root", 1, monday, error);
+    ASSERT_TRUE(history) << error;
+    const Json& day = (*history)["days"][0];
+    EXPECT_EQ(day["granted"], -90);
+    EXPECT_EQ(day["allowance"], 90);
+    std::vector<std::string> changes;
+    for (const Json& event : day["events"]) {
+        EXPECT_EQ(event["kind"], "grant");
+        changes.push_back(event["detail"]);
+    }
+    EXPECT_EQ(changes, (std::vector<std::string>{"15", "10", "-115"}));
+}
+
+TEST_F(PolicyCommandTest, HistoryGivesEveryDayWithItsMinutesApplicationsAndTheWeeksTotal) {
+    const double monday = 1796644800;  // 2026-12-07 12:00 UTC
+    const int today = localDay(monday);
+    std::ostringstream out, err;
+    ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), out, err), 0) << err.str();
+    SqliteHistory store(config_.storeHistoryPath(), 100);
+    std::string error;
+    ASSERT_TRUE(store.write(HistoryWrite{{{"root", shiftDay(today, -7), 100, 90, 0, {}},
+                                          {"root", shiftDay(today, -6), 42, 90, 15, {{"supertuxkart.app", 20}, {"chess.app", 5}}},
+                                          {"root", today, 10, 90, 0, {}},
+                                          {"other", today, 77, 90, 0, {}}},
+                                         {{"root", shiftDay(today, -6), "2026-12-01T17:03:00", "warning", ""},
+                                          {"root", shiftDay(today, -2), "2026-12-05T08:00:00", "login-refused", ""}},
+                                         {}},
+                            error))
+        << error;
+
+    const std::optional<Json> history = historyJson(config_, "root", 8, monday, error);
+    ASSERT_TRUE(history) << error;
+    EXPECT_EQ((*history)["user"], "root");
+    EXPECT_EQ((*history)["total"], 52) << "the last 7 days only";
+    const Json& days = (*history)["days"];
+    ASSERT_EQ(days.size(), 8u);
+    for (size_t i = 0; i < days.size(); ++i) {
+        const int day = shiftDay(today, static_cast<int>(i) - 7);
+        EXPECT_EQ(days[i]["date"], isoDay(day));
+        // A date without counts shows what the policy allows on its weekday.
+        const auto allows = todaysAllowance(config_, "root", monday + (static_cast<double>(i) - 7) * 86400);
+        ASSERT_TRUE(allows);
+        if (i != 0 && i != 1 && i != 7) {
+            EXPECT_EQ(days[i]["allowance"], allows->allowance) << days[i].dump();
+        }
+    }
+    EXPECT_EQ(days[0]["used"], 100);
+    EXPECT_EQ(days[1].dump(),
+              R"({"date":"2026-12-01","used":42,"allowance":90,"granted":15,"apps":{"chess.app":5,"supertuxkart.app":20},)"
+              R"("events":[{"time":"2026-12-01T17:03:00","kind":"warning","detail":""}]})");
+    EXPECT_EQ(days[5]["used"], 0);
+    EXPECT_EQ(days[5]["events"][0]["kind"], "login-refused");
+    EXPECT_EQ(days[7]["used"], 10);
+
+    std::ostringstream text;
+    ASSERT_EQ(runHistory(config_, "root", 7, false, monday, text, err), 0) << err.str();
+    std::vector<std::string> lines;
+    std::istringstream read(text.str());
+    for (std::string line; std::getline(read, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 8u) << text.str();
+    EXPECT_EQ(lines[0], "Tue 2026-12-01    42 / 105  min  [########------------]  chess 5 min, supertuxkart 20 min");
+    EXPECT_EQ(lines[6], "Mon 2026-12-07    10 / 90   min  [##------------------]");
+    EXPECT_EQ(lines[7], "Total of the last 7 days: 52 min");
+
+    struct Refused {
+        std::string user;
+        uint32_t days;
+        std::string error;
+    } refused[] = {{"a/b", 7, "horavelctl history: \"a/b\" is not an account name\n"},
+                   {"root", 0, "horavelctl history: --days must be from 1 to 400 (the days the history keeps)\n"},
+                   {"root", 401, "horavelctl history: --days must be from 1 to 400 (the days the history keeps)\n"}};
+    for (const Refused& r : refused) {
+        std::ostringstream none, why;
+        EXPECT_EQ(runHistory(config_, r.user, r.days, true, monday, none, why), 1);
+        EXPECT_EQ(why.str(), r.error);
+        EXPECT_EQ(none.str(), "");
+    }
 }
 
 TEST_F(PolicyCommandTest, ListShowsEveryManagedAccountAndRemoveTakesAllOfItsFiles) {

@@ -1,13 +1,17 @@
-"""The administrator's everyday controls with the real daemon: extra minutes for today, and "log out now"."""
+"""The administrator's everyday controls with the real daemon: extra minutes for today, "log out now", and
+the week's history."""
 
+import datetime
+import json
 import os
 import re
 import signal
+import sqlite3
 import time
 
 from policies import policy
 from registry import scenario
-from sandbox import KID, WORK, check, run, wait_until
+from sandbox import KID, PROGRAMS, STORE, WORK, check, guard_midnight, run, wait_until
 from scenarios_daemon import new_user_line
 from scenarios_enforce import exit_status
 
@@ -78,3 +82,72 @@ def doctor_checks(box):
     status, said = doctor(box)
     check(status == 1 and f"fail settings: {SETTINGS} is not root's alone (owner 0, mode 0666), so the daemon "
                           "ignores it" in said, f"doctor exited {status} on a world-writable settings file:\n{said}")
+
+
+# Days back from today, with kid's minutes and game minutes of that day; 3 days back kid is not at the computer.
+WEEK = {6: (12, 5), 5: (30, 0), 4: (57, 20), 2: (8, 8), 1: (41, 15), 0: (3, 1)}
+
+
+@scenario(seconds=60, programs=PROGRAMS + ("clock_shift",))
+def history_week(box):
+    """A week of history through the daemon's own saves: the daemon runs under a wall clock stepped a day at a
+    time, each day kid's policy comes with that day's minutes and game minutes, and `horavelctl history kid
+    --days 7 --json` gives every day's minutes, allowance and application minutes, the warning of the day kid
+    came within 5 minutes of the allowance, today's grant, and the week's total; the text form ends with it."""
+    guard_midnight(60)
+    shift_file = f"{WORK}/clock-shift"
+    now = datetime.datetime.now()
+
+    def step_to(days_back):
+        """The daemon's clock: this time of day, days_back days ago (local time, so a change of daylight
+        saving in between moves nothing); returns that moment."""
+        moment = (now - datetime.timedelta(days=days_back)).astimezone()
+        with open(shift_file, "w", encoding="ascii") as f:
+            f.write(f"{moment.timestamp() - time.time():.0f}\n")
+        return moment
+
+    def stored_day(day):
+        if not os.path.exists(f"{STORE}/history.sqlite"):
+            return None
+        with sqlite3.connect(f"file:{STORE}/history.sqlite?mode=ro", uri=True, timeout=5) as db:
+            return db.execute("SELECT used FROM days WHERE account = 'kid' AND day = ?",
+                              (int(day.strftime("%Y%m%d")),)).fetchone()
+
+    box.set_settings(status=1, warntime=5)
+    first = True
+    for days_back, (used, game) in WEEK.items():
+        moment = step_to(days_back)
+        stamp = {"$date": (moment - datetime.timedelta(minutes=1)).isoformat(timespec="seconds")}
+        records = policy(KID, allowance=60, used=used, apps=[("game.app", 30, game)])
+        for record in records:
+            record["date"] = stamp
+        box.install_policy(records)
+        if first:
+            box.login(KID, "3")
+            asan = os.environ.get("ASAN_OPTIONS", "")
+            box.start_daemon({"LD_PRELOAD": f"{WORK}/bin/clock_shift", "HORAVEL_CLOCK_SHIFT_FILE": shift_file,
+                              "ASAN_OPTIONS": f"{asan}:verify_asan_link_order=0".lstrip(":")})
+            first = False
+        wait_until(lambda: stored_day(moment) == (used,), 15, f"the day {days_back} days back in the history")
+    said = box.ctl("grant", "kid", "5").decode()
+    check("grant +5" in said, f"grant said {said!r}")
+
+    history = json.loads(box.ctl("history", "kid", "--days", "7", "--json"))
+    print(json.dumps(history, indent=1))
+    check(history["user"] == "kid" and len(history["days"]) == 7, f"not kid's 7 days: {history}")
+    for index, day in enumerate(history["days"]):
+        days_back = 6 - index
+        date = (now - datetime.timedelta(days=days_back)).strftime("%Y-%m-%d")
+        used, game = WEEK.get(days_back, (0, 0))
+        check(day["date"] == date and day["used"] == used and day["allowance"] == 60,
+              f"{days_back} days back should be {date} with {used} of 60 minutes: {day}")
+        check(day["apps"] == ({"game.app": game} if game else {}), f"{date}: game minutes {day['apps']}, not {game}")
+        kinds = [(event["kind"], event["detail"]) for event in day["events"]]
+        expected = {4: [("warning", "")], 0: [("grant", "5")]}.get(days_back, [])
+        check(kinds == expected, f"{date}: events {kinds}, not {expected}")
+        check(day["granted"] == (5 if days_back == 0 else 0), f"{date}: granted {day['granted']}")
+    total = sum(used for used, _ in WEEK.values())
+    check(history["total"] == total, f"the week's total is {history['total']}, not {total}")
+    text = box.ctl("history", "kid").decode()
+    check(text.endswith(f"Total of the last 7 days: {total} min\n") and "game 20 min" in text,
+          f"the history as text:\n{text}")

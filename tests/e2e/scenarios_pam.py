@@ -129,7 +129,8 @@ def login_refused(box):
     time ranges; an account with time left, root, an unmanaged account (whatever its home file says) and a
     store entry that cannot be decoded without a good previous copy are let in; with a good previous copy
     the refusal stands. Enabled with the shipped profile through pam-auth-update, the module refuses in
-    Debian's `login` stack too. With monitoring off everyone is let in."""
+    Debian's `login` stack too. With monitoring off everyone is let in. A refusal is in the account's history.
+    """
     if not os.path.exists("/usr/bin/pamtester"):
         raise Skip("pamtester is not installed (scripts/install-deps)")
     module = f"{WORK}/bin/{MODULE}"
@@ -141,6 +142,10 @@ def login_refused(box):
     used_up = policy(KID, allowance=60, used=60)
     store_entry(box, "kid", used_up)
     pam.expect_refused("kid", TIME_UP, "60 of 60 minutes used today")
+    refusals = json.loads(box.ctl("history", "kid", "--days", "1", "--json"))["days"][0]["events"]
+    check([(event["kind"], event["detail"]) for event in refusals] == [("login-refused", TIME_UP)],
+          f"the refusal is not in kid's history: {refusals}")
+    check(os.stat(f"{STORE}/history.sqlite").st_mode & 0o7777 == 0o600, "the history is not root's alone")
 
     store_entry(box, "pat", policy(PAT, allowance=60, used=10))
     pam.expect_allowed("pat", "10 of 60 minutes used today")
