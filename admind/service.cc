@@ -10,6 +10,7 @@
 #include "admind/polkit.h"
 #include "tools/command_error.h"
 #include "tools/grant_command.h"
+#include "tools/history_command.h"
 #include "tools/logout_command.h"
 #include "tools/policy_command.h"
 #include "tools/settings_command.h"
@@ -113,6 +114,7 @@ private:
     void status(sd_bus_message* call);
     void grant(sd_bus_message* call);
     void logout(sd_bus_message* call);
+    void history(sd_bus_message* call);
 
     sd_bus* bus_;
     sd_event* event_;
@@ -130,6 +132,7 @@ const AdminService::Method AdminService::kMethods[] = {
     {"GetSettings", &AdminService::getSettings},   {"SetSettings", &AdminService::setSettings},
     {"ResetSettings", &AdminService::resetSettings}, {"Status", &AdminService::status},
     {"Grant", &AdminService::grant},               {"Logout", &AdminService::logout},
+    {"History", &AdminService::history},
 };
 
 const sd_bus_vtable AdminService::kVtable[] = {
@@ -148,6 +151,8 @@ const sd_bus_vtable AdminService::kVtable[] = {
     SD_BUS_METHOD_WITH_NAMES("Grant", "si", SD_BUS_PARAM(user) SD_BUS_PARAM(minutes), "i", SD_BUS_PARAM(granted),
                              onCall, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("Logout", "s", SD_BUS_PARAM(user), "", , onCall, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("History", "su", SD_BUS_PARAM(user) SD_BUS_PARAM(days), "s", SD_BUS_PARAM(history),
+                             onCall, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END,
 };
 
@@ -302,6 +307,12 @@ void AdminService::logout(sd_bus_message* call) {
     if (!readArguments(call, "s", &user)) return;
     std::ostringstream said;
     replyDone(call, requestLogout(tools_.config, user, tools_.reload, said));
+}
+
+void AdminService::history(sd_bus_message* call) {
+    const char* user = nullptr;
+    uint32_t days = 0;
+    if (readArguments(call, "su", &user, &days)) replyJson(call, historyJson(tools_.config, user, days, tools_.now()));
 }
 
 }  // namespace

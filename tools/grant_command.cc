@@ -93,7 +93,7 @@ Outcome<int32_t> grantToday(const Config& config, const std::string& user, int32
                                  {{user, today, historyTime(unixTime), kEventGrant, std::to_string(given)}},
                                  {}};
         std::string error;
-        if (!history.write(write, error)) err << "horavelctl grant: not recorded in the history: " << error << "\n";
+        if (!history.write(write, error)) out << "Not recorded in the history: " << error << "\n";
     }
     if (total != sum) {
         out << "Today's grant is limited to " << signedMinutes(total) << " minutes (from minus the day's allowance "

@@ -15,9 +15,10 @@
 
 namespace hv {
 
-// The work of runGrant, saying on `out` what the day now allows; the value is today's total grant
-// after the change. Invalid: not an account name, or no store entry; Failed: an entry that
-// cannot be read, or a grant that cannot be written.
+// The work of runGrant, saying on `out` what the day now allows (and when the history could not record
+// the grant, which stands all the same); the value is today's total grant after the change. Invalid: not
+// an account name, or no store entry; Failed: an entry that cannot be read, or a grant that cannot
+// be written.
 Outcome<int32_t> grantToday(const Config& config, const std::string& user, int32_t minutes, double unixTime,
                             const ReloadSignal& reload, std::ostream& out);
 

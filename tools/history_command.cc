@@ -66,24 +66,19 @@ std::string bar(int64_t used, int64_t scale) {
 
 }  // namespace
 
-std::optional<Json> historyJson(const Config& config, const std::string& user, uint32_t days, double unixTime,
-                                std::string& error) {
-    if (!usableAccountName(user)) {
-        error = "\"" + user + "\" is not an account name";
-        return std::nullopt;
-    }
+Outcome<Json> historyJson(const Config& config, const std::string& user, uint32_t days, double unixTime) {
+    const std::string command = "horavelctl history: ";
+    if (!usableAccountName(user)) return {{}, invalidRequest(command + "\"" + user + "\" is not an account name")};
     if (days < 1 || days > static_cast<uint32_t>(kHistoryDays)) {
-        error = "--days must be from 1 to " + std::to_string(kHistoryDays) + " (the days the history keeps)";
-        return std::nullopt;
+        return {{}, invalidRequest(command + "--days must be from 1 to " + std::to_string(kHistoryDays) +
+                                   " (the days the history keeps)")};
     }
     const int today = localDay(unixTime);
     const int first = shiftDay(today, -static_cast<int>(days - 1));
     SqliteHistory store(config.storeHistoryPath(), kBusyMilliseconds);
+    std::string error;
     const std::optional<std::vector<HistoryDay>> stored = store.read(user, first, today, error);
-    if (!stored) {
-        error = "cannot read the history: " + error;
-        return std::nullopt;
-    }
+    if (!stored) return {{}, failedRequest(command + "cannot read the history: " + error)};
     std::map<int, const HistoryDay*> byDay;
     for (const HistoryDay& day : *stored) byDay[day.day] = &day;
     const PolicyNow policy = policyNow(config, user);
@@ -110,17 +105,17 @@ std::optional<Json> historyJson(const Config& config, const std::string& user, u
         if (static_cast<int>(days) - index <= static_cast<int>(kDefaultHistoryDays)) total += record ? record->used : 0;
         list.push_back(std::move(entry));
     }
-    return Json{{"user", user}, {"days", std::move(list)}, {"total", total}};
+    return {Json{{"user", user}, {"days", std::move(list)}, {"total", total}}, std::nullopt};
 }
 
 int runHistory(const Config& config, const std::string& user, uint32_t days, bool asJson, double unixTime,
                std::ostream& out, std::ostream& err) {
-    std::string error;
-    const std::optional<Json> history = historyJson(config, user, days, unixTime, error);
-    if (!history) {
-        err << "horavelctl history: " << error << "\n";
+    const Outcome<Json> outcome = historyJson(config, user, days, unixTime);
+    if (outcome.error) {
+        err << outcome.error->line << "\n";
         return 1;
     }
+    const std::optional<Json>& history = outcome.value;
     if (asJson) {
         out << history->dump(2) << "\n";
         return 0;

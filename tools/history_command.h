@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/config.h"
+#include "tools/command_error.h"
 #include "tools/json_text.h"
 
 namespace hv {
@@ -19,10 +20,9 @@ inline constexpr uint32_t kDefaultHistoryDays = 7;
 // The history document of `user` (docs/admin-service.md, "History JSON"): the last `days` local
 // dates up to `unixTime`'s, oldest first, every date present; a date with nothing stored gives
 // the current policy's allowance for its weekday (0 for an unmanaged account) and, for today,
-// today's grant. `days` must be 1 to kHistoryDays. nullopt with `error` (one line) for a name
-// that cannot be an account's, a number of days out of range, or a database that cannot be read.
-std::optional<Json> historyJson(const Config& config, const std::string& user, uint32_t days, double unixTime,
-                                std::string& error);
+// today's grant. `days` must be 1 to kHistoryDays. An invalid request for a name that cannot be an
+// account's or a number of days out of range; a failed one for a database that cannot be read.
+Outcome<Json> historyJson(const Config& config, const std::string& user, uint32_t days, double unixTime);
 
 // Prints the document (with `asJson`) or one line per day, "Mon 2026-12-07   42/75 min [bar]
 // game 20", and the total of the last 7 days. Errors are one line on `err` and exit status 1.

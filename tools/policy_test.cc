@@ -283,9 +283,8 @@ TEST_F(PolicyCommandTest, GrantAddsToTodaysAllowanceInTheStoreAndSignals) {
     EXPECT_EQ(tuesday.str(), "root may use 90 minutes today (allowance 90, grant 0).\n");
 
     // Each grant is an event of the day's history with the minutes it changed.
-    std::string error;
-    const std::optional<Json> history = historyJson(config_, "root", 1, monday, error);
-    ASSERT_TRUE(history) << error;
+    const std::optional<Json> history = historyJson(config_, "root", 1, monday).value;
+    ASSERT_TRUE(history);
     const Json& day = (*history)["days"][0];
     EXPECT_EQ(day["granted"], -90);
     EXPECT_EQ(day["allowance"], 90);
@@ -294,7 +293,7 @@ TEST_F(PolicyCommandTest, GrantAddsToTodaysAllowanceInTheStoreAndSignals) {
         EXPECT_EQ(event["kind"], "grant");
         changes.push_back(event["detail"]);
     }
-    EXPECT_EQ(changes, (std::vector<std::string>{"15", "10", "-115"}));
+    EXPECT_EQ(changes, (std::vector<std::string>{"15", "10", "5", "-120"}));
 }
 
 TEST_F(PolicyCommandTest, HistoryGivesEveryDayWithItsMinutesApplicationsAndTheWeeksTotal) {
@@ -314,8 +313,8 @@ TEST_F(PolicyCommandTest, HistoryGivesEveryDayWithItsMinutesApplicationsAndTheWe
                             error))
         << error;
 
-    const std::optional<Json> history = historyJson(config_, "root", 8, monday, error);
-    ASSERT_TRUE(history) << error;
+    const std::optional<Json> history = historyJson(config_, "root", 8, monday).value;
+    ASSERT_TRUE(history);
     EXPECT_EQ((*history)["user"], "root");
     EXPECT_EQ((*history)["total"], 52) << "the last 7 days only";
     const Json& days = (*history)["days"];

@@ -160,6 +160,16 @@ def admin_service(box):
     check(accounts.get("pat") == {"name": "pat", "uid": PAT.uid, "managed": False},
           f"ListAccounts does not offer pat as a candidate: {accounts.get('pat')}")
 
+    history = json.loads(admin.call("History", "kid", 1, signature="su"))
+    check(history == json.loads(box.ctl("history", "kid", "--days", "1", "--json")),
+          "History is not what `horavelctl history --json` prints")
+    check(history["days"][0]["granted"] == 5 and {"kind": "grant", "detail": "5"}.items() <=
+          next((e for e in history["days"][0]["events"] if e["kind"] == "grant"), {}).items(),
+          f"History of today does not hold the grant of 5 minutes: {history['days'][0]}")
+    check(admin.refused("History", "kid", 0, signature="su") ==
+          (ERROR + "Invalid", ctl_error(box, "history", "kid", "--days", "0")),
+          "History of 0 days is not refused with horavelctl's line")
+
     duplicate = '{"allowance": 30, "allowance": 40}'
     check(admin.refused("SetPolicy", "kid", duplicate) ==
           (ERROR + "Invalid", ctl_error(box, "policy", "set", "kid", "-", stdin=duplicate.encode())),
