@@ -31,6 +31,7 @@ HistoryPage::HistoryPage(AdminClient* c, QWidget* parent)
     layout->addWidget(days, 0, Qt::AlignLeft);
     problem->setWordWrap(true);
     problem->setStyleSheet(QStringLiteral("color: #b00020"));
+    problem->hide();
     layout->addWidget(problem);
     auto* chartView = new QChartView(plot, this);
     chartView->setRenderHint(QPainter::Antialiasing);
@@ -50,10 +51,12 @@ void HistoryPage::load() {
         QStringLiteral("History"), {user, QVariant::fromValue(days->currentData().toUInt())}, this,
         [this](const QVariantList& reply) {
             problem->clear();
+            problem->hide();
             draw(reply.value(0).toString().toUtf8());
         },
         [this](const QString& message) {
             problem->setText(message);
+            problem->show();
             draw({});
         });
 }

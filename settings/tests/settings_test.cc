@@ -250,12 +250,14 @@ void SettingsTest::limitingAnAccountStartsWithTheDefaults() {
 
 void SettingsTest::policyRoundTripKeepsWhatIsNotEdited() {
     const QByteArray text = R"({"allowance":{"all":90,"fri":120,"weekend":180},"ranges":[{"day":"mon","start":"7:05","end":"08:00"}],)"
-                            R"("apps":[{"name":"steam","minutes":{"all":30,"sun":60}}],"script":"x"})";
+                            R"("apps":[{"name":"steam.app","minutes":{"all":30,"sun":60}}],"script":"x"})";
     QString error;
     auto policy = Policy::fromJson(text, &error);
     QVERIFY2(policy, qPrintable(error));
     QCOMPARE(policy->allowance, (PerDay{90, 90, 90, 90, 120, 180, 180}));
     QCOMPARE(policy->apps[0].minutes, (PerDay{30, 30, 30, 30, 30, 30, 60}));
+    // The page shows the process name, as the application picker gives it.
+    QCOMPARE(policy->apps[0].name, QStringLiteral("steam"));
     QCOMPARE(policy->ranges[0], (QList<Range>{{425, 480}}));
     QCOMPARE(QJsonDocument::fromJson(policy->toJson()), QJsonDocument::fromJson(text));
 
