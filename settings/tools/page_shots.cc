@@ -84,8 +84,9 @@ int main(int argc, char** argv) {
     const char* names[] = {"today", "allowance", "hours", "applications", "disk", "history"};
     for (int i = 0; i < tabs->count(); ++i) {
         tabs->setCurrentIndex(i);
-        if (tabs->currentWidget() == view->historyPage() && !view->historyPage()->message()->text().isEmpty()) {
-            std::fprintf(stderr, "hv_settings_shots: no history page: %s\n", qPrintable(view->historyPage()->message()->text()));
+        const QString refusal = view->historyPage()->message()->text();
+        if (tabs->currentWidget() == view->historyPage() && !refusal.isEmpty()) {
+            std::fprintf(stderr, "hv_settings_shots: no history page: %s\n", qPrintable(refusal));
             continue;
         }
         if (!shoot(&window, outDir, QLatin1String(names[i]))) return 1;
