@@ -82,7 +82,6 @@ AccountView::AccountView(AdminClient* c, QWidget* parent)
         emit accountChanged();
     });
     connect(today, &TodayPage::failed, this, [this](const QString& text) { showMessage(text, true); });
-    connect(history, &HistoryPage::failed, this, [this](const QString& text) { showMessage(text, true); });
     edited();
 }
 

@@ -4,6 +4,7 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QMap>
+#include <QRegularExpression>
 
 namespace hv::settings {
 
@@ -44,7 +45,11 @@ void AdminClient::call(const QString& method, const QVariantList& arguments, QOb
 
 QString AdminClient::describe(const QDBusError& error) {
     const QString name = error.name();
-    const QString message = error.message();
+    // The service's lines are horavelctl's, which begin with the command that refused ("horavelctl
+    // policy: ") and, for a policy, with where the policy came from ("standard input: "). The parent
+    // ran neither: the window shows what is wrong and leaves those out.
+    static const QRegularExpression command(QStringLiteral("^horavelctl [a-z]+: (standard input: )?"));
+    const QString message = error.message().remove(command);
     if (name == QLatin1String("org.horavel.Admin1.Error.Invalid")) return message;
     if (name == QLatin1String("org.horavel.Admin1.Error.NotAuthorized")) {
         return tr("Not authorised: %1").arg(message);

@@ -34,8 +34,9 @@ public:
     // `failed` runs later, unless `context` is gone by then.
     void call(const QString& method, const QVariantList& arguments, QObject* context, Reply ok, Failure failed);
 
-    // The line shown to the user for a failed call: the service's own message, prefixed by what
-    // kind of failure it is unless it is bad input.
+    // The line shown to the user for a failed call: the service's own message without the name of
+    // the horavelctl command it comes from, prefixed by what kind of failure it is unless it is bad
+    // input.
     static QString describe(const QDBusError& error);
 
 private:

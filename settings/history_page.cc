@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineSeries>
 #include <QLocale>
 #include <QMap>
@@ -23,11 +24,15 @@
 namespace hv::settings {
 
 HistoryPage::HistoryPage(AdminClient* c, QWidget* parent)
-    : QWidget(parent), client(c), days(new QComboBox(this)), plot(new QChart) {
+    : QWidget(parent), client(c), days(new QComboBox(this)), problem(new QLabel(this)), plot(new QChart) {
     auto* layout = new QVBoxLayout(this);
     days->addItem(tr("Last 14 days"), 14);
     days->addItem(tr("Last 30 days"), 30);
     layout->addWidget(days, 0, Qt::AlignLeft);
+    problem->setWordWrap(true);
+    problem->setStyleSheet(QStringLiteral("color: #b00020"));
+    problem->hide();
+    layout->addWidget(problem);
     auto* chartView = new QChartView(plot, this);
     chartView->setRenderHint(QPainter::Antialiasing);
     chartView->setMinimumHeight(320);
@@ -44,8 +49,16 @@ void HistoryPage::load() {
     if (user.isEmpty()) return;
     client->call(
         QStringLiteral("History"), {user, QVariant::fromValue(days->currentData().toUInt())}, this,
-        [this](const QVariantList& reply) { draw(reply.value(0).toString().toUtf8()); },
-        [this](const QString& message) { emit failed(message); });
+        [this](const QVariantList& reply) {
+            problem->clear();
+            problem->hide();
+            draw(reply.value(0).toString().toUtf8());
+        },
+        [this](const QString& message) {
+            problem->setText(message);
+            problem->show();
+            draw({});
+        });
 }
 
 void HistoryPage::draw(const QByteArray& json) {

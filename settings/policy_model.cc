@@ -176,7 +176,11 @@ std::optional<Policy> Policy::fromJson(const QByteArray& json, QString* error) {
         const QJsonObject entry = apps[i].toObject();
         auto minutes = readPerDay(entry.value(QLatin1String("minutes")), QStringLiteral("apps[%1]").arg(i), error);
         if (!minutes) return std::nullopt;
-        policy.apps.append(App{entry.value(QLatin1String("name")).toString(), *minutes});
+        // The service gives the names as the store keeps them, "firefox.app"; the pages show and
+        // compare the process name, which is also what the service takes back.
+        QString name = entry.value(QLatin1String("name")).toString();
+        if (name.endsWith(QLatin1String(".app"))) name.chop(4);
+        policy.apps.append(App{name, *minutes});
     }
     if (o.contains(QLatin1String("quota_mb"))) policy.quotaMb = o.value(QLatin1String("quota_mb")).toInt();
 

@@ -49,7 +49,7 @@ public:
     PerDay allowance{};          // minutes per day; 0 = no daily limit that day
     DayRanges ranges;            // times of day the computer may be used, earliest first
     DayRanges network;           // times of day the network is on
-    QList<App> apps;
+    QList<App> apps;             // by process name, without the store's ".app"
     std::optional<int> quotaMb;  // none: no "quota_mb" key
 
     // Text of keys the pages only show (the quota script), empty when absent.

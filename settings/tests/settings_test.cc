@@ -157,15 +157,16 @@ void SettingsTest::grantButtonsSendGrant() {
 void SettingsTest::refusalsAreShown() {
     choose(QStringLiteral("anna"));
     AccountView* view = window->accountView();
+    // The service's lines are horavelctl's; the window leaves out the command and the input's name.
     const QString refusal = QStringLiteral("allowance: 1500 is over 1440 minutes");
-    fake->refuse(QStringLiteral("SetPolicy"), kInvalid, refusal);
+    fake->refuse(QStringLiteral("SetPolicy"), kInvalid, QStringLiteral("horavelctl policy: standard input: ") + refusal);
     view->allowancePage()->dayBox(2)->setValue(75);
     view->save();
-    QTRY_VERIFY_WITH_TIMEOUT(view->message()->text().endsWith(refusal), kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(view->message()->text(), QStringLiteral("anna: ") + refusal, kWaitMs);
     QVERIFY(view->isDirty());
 
     const QString settingsRefusal = QStringLiteral("warntime: 2000 is over 1440");
-    fake->refuse(QStringLiteral("SetSettings"), kInvalid, settingsRefusal);
+    fake->refuse(QStringLiteral("SetSettings"), kInvalid, QStringLiteral("horavelctl settings: ") + settingsRefusal);
     SettingsPage* settings = window->settingsPage();
     QTRY_COMPARE_WITH_TIMEOUT(qobject_cast<QSpinBox*>(settings->field(QStringLiteral("warntime")))->value(), 5, kWaitMs);
     qobject_cast<QSpinBox*>(settings->field(QStringLiteral("warntime")))->setValue(20);
@@ -192,7 +193,20 @@ void SettingsTest::chartHasOneEntryPerDay() {
         const auto* x = qobject_cast<QBarCategoryAxis*>(history->chart()->axes(Qt::Horizontal)[0]);
         QCOMPARE(x->count(), days);
         QCOMPARE(fake->callsOf(QStringLiteral("History")).last().toArray(), (QJsonArray{QStringLiteral("anna"), days}));
+        QVERIFY(history->message()->text().isEmpty());
     }
+
+    // A history the service cannot give is said on the page; the account's message line keeps what
+    // the parent's last action said.
+    window->accountView()->message()->setText(QStringLiteral("Saved."));
+    fake->refuse(QStringLiteral("History"), QStringLiteral("org.horavel.Admin1.Error.Failed"),
+                 QStringLiteral("horavelctl history: the usage records cannot be read"));
+    history->daysChoice()->setCurrentIndex(history->daysChoice()->findData(14));
+    QTRY_COMPARE_WITH_TIMEOUT(history->message()->text(), QStringLiteral("Failed: the usage records cannot be read"), kWaitMs);
+    QCOMPARE(qobject_cast<QBarCategoryAxis*>(history->chart()->axes(Qt::Horizontal)[0])->count(), 0);
+    QCOMPARE(window->accountView()->message()->text(), QStringLiteral("Saved."));
+    history->daysChoice()->setCurrentIndex(history->daysChoice()->findData(30));
+    QTRY_VERIFY_WITH_TIMEOUT(history->message()->text().isEmpty(), kWaitMs);
 }
 
 void SettingsTest::discardRestores() {
@@ -236,12 +250,14 @@ void SettingsTest::limitingAnAccountStartsWithTheDefaults() {
 
 void SettingsTest::policyRoundTripKeepsWhatIsNotEdited() {
     const QByteArray text = R"({"allowance":{"all":90,"fri":120,"weekend":180},"ranges":[{"day":"mon","start":"7:05","end":"08:00"}],)"
-                            R"("apps":[{"name":"steam","minutes":{"all":30,"sun":60}}],"script":"x"})";
+                            R"("apps":[{"name":"steam.app","minutes":{"all":30,"sun":60}}],"script":"x"})";
     QString error;
     auto policy = Policy::fromJson(text, &error);
     QVERIFY2(policy, qPrintable(error));
     QCOMPARE(policy->allowance, (PerDay{90, 90, 90, 90, 120, 180, 180}));
     QCOMPARE(policy->apps[0].minutes, (PerDay{30, 30, 30, 30, 30, 30, 60}));
+    // The page shows the process name, as the application picker gives it.
+    QCOMPARE(policy->apps[0].name, QStringLiteral("steam"));
     QCOMPARE(policy->ranges[0], (QList<Range>{{425, 480}}));
     QCOMPARE(QJsonDocument::fromJson(policy->toJson()), QJsonDocument::fromJson(text));
 

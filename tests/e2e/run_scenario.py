@@ -29,6 +29,7 @@ import scenarios_monitors  # noqa: F401
 import scenarios_pam  # noqa: F401
 import scenarios_readme  # noqa: F401
 import scenarios_sandbox  # noqa: F401
+import scenarios_settings  # noqa: F401
 import scenarios_attack  # noqa: F401
 import scenarios_admin  # noqa: F401
 import scenarios_store  # noqa: F401
