@@ -113,8 +113,10 @@ void HistoryPage::draw(const QByteArray& json) {
     auto* x = new QBarCategoryAxis;
     x->append(dates);
     x->setLabelsAngle(-45);
+    x->setTruncateLabels(false);  // a cut date ("24...") says nothing
     auto* y = new QValueAxis;
     y->setRange(0, top + 10);
+    y->applyNiceNumbers();  // ticks at round minutes
     y->setLabelFormat(QStringLiteral("%d"));
     y->setTitleText(tr("minutes"));
     plot->addAxis(x, Qt::AlignBottom);

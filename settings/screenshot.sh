@@ -9,8 +9,8 @@
 # private bus, so the pictures show its canned accounts, policies and history, and nothing on this
 # machine is read or changed. --sandbox takes them against the real horavel-admind and horaveld in the
 # end-to-end sandbox (scenario settings_screenshots): "kid" with packaging/examples/kid-policy.json and
-# part of the day used, "pat" not limited yet. There the History page is taken only when the service
-# gives a history.
+# part of the day used, "pat" not limited yet, and two weeks of history put before today
+# in the sandbox's history database.
 #
 # BUILD_DIR holds a build with hv_settings_shots (default build/ci; for --sandbox also horaveld,
 # horavelset, horavelctl and horavel-admind); OUT_DIR defaults to docs/.

@@ -1,19 +1,26 @@
 """The settings application's window (settings_service_test, Qt Test on the offscreen platform) run by the
 parent against the real horavel-admind and the real daemon; horavelctl then says what the window did."""
 
+import datetime
 import json
 import os
 import re
 import shutil
+import sqlite3
 import struct
 import subprocess
 
 from policies import policy
 from registry import scenario
-from sandbox import HERE, KID, PAT, WORK, check, run, wait_until
+from sandbox import HERE, KID, PAT, STORE, WORK, check, run, wait_until
 from scenarios_admin import ADMIN_PROGRAMS, SYSTEM_BUS, AdminService, ctl_error, store_bytes
 
-EXAMPLE_POLICY = os.path.join(HERE, "..", "..", "packaging", "examples", "kid-policy.json")
+# Read now: the sandbox covers /tmp, where a source tree may lie.
+with open(os.path.join(HERE, "..", "..", "packaging", "examples", "kid-policy.json"), "rb") as example:
+    EXAMPLE_POLICY = example.read()
+# kid's last two weeks for the History picture, oldest first: minutes used, supertuxkart's minutes.
+PAST_DAYS = ((48, 25), (60, 30), (35, 20), (52, 30), (120, 60), (95, 45), (40, 10),
+             (55, 30), (60, 30), (20, 5), (45, 25), (58, 30), (110, 60), (75, 40))
 DAYS = ("mon", "tue", "wed", "thu", "fri", "sat", "sun")
 GROUPS = {"all": DAYS, "weekdays": DAYS[:5], "weekend": DAYS[5:], **{day: (day,) for day in DAYS}}
 
@@ -61,8 +68,7 @@ def settings_window(box):
     is the day's grant, and a bad notice text is refused with horavelctl's own line (without the command's
     name) shown; refused by polkit, the window shows the refusal and nothing changes."""
     box.set_settings(status=1, warntime=5)
-    with open(EXAMPLE_POLICY, "rb") as f:
-        box.ctl("policy", "set", "kid", "-", stdin=f.read())
+    box.ctl("policy", "set", "kid", "-", stdin=EXAMPLE_POLICY)
     box.login(KID, "3")
     box.start_daemon()
     box.log.wait_for("data loaded for kid", timeout=20)
@@ -102,6 +108,26 @@ def settings_window(box):
           f"polkit was not asked about the list, the settings and the change: {refused}")
 
 
+def seed_history(box):
+    """Puts PAST_DAYS before today into the history the daemon keeps, as its saves would have written them, once
+    the daemon has recorded today's: a picture of two weeks without running the daemon for two weeks."""
+    database = f"{STORE}/history.sqlite"
+    today = datetime.date.today()
+    wait_until(lambda: os.path.exists(database) and sqlite3.connect(database, timeout=5).execute(
+        "SELECT 1 FROM days WHERE account = 'kid' AND day = ? AND used >= 35", (int(today.strftime("%Y%m%d")),))
+               .fetchone(), 20, "the daemon to record kid's 35 minutes of today in the history")
+    with sqlite3.connect(database, timeout=5) as db:
+        for back, (used, game) in enumerate(reversed(PAST_DAYS), start=1):
+            day = today - datetime.timedelta(days=back)
+            key = int(day.strftime("%Y%m%d"))
+            allowance = 120 if day.weekday() >= 5 else 60
+            db.execute("INSERT INTO days (account, day, used, allowance, granted) VALUES ('kid', ?, ?, ?, 0)",
+                       (key, used, allowance))
+            db.execute("INSERT INTO apps (account, day, app, minutes) VALUES ('kid', ?, 'supertuxkart.app', ?)",
+                       (key, game))
+    box.ctl("history", "kid", "--days", "14")  # and the store is still readable as horavelctl reads it
+
+
 @scenario(seconds=25, programs=ADMIN_PROGRAMS + ("hv_settings_shots",))
 def settings_screenshots(box):
     """hv_settings_shots photographs the window's pages under Xvfb, run by the parent against the real service:
@@ -116,12 +142,12 @@ def settings_screenshots(box):
         f.write("\n".join(kept) + "\n")
     box.set_settings(status=1, warntime=5)
     box.install_policy(policy(KID, allowance=60, used=35, apps=[("supertuxkart", 30, 20)]))
-    with open(EXAMPLE_POLICY, "rb") as f:
-        box.ctl("policy", "set", "kid", "-", stdin=f.read())
+    box.ctl("policy", "set", "kid", "-", stdin=EXAMPLE_POLICY)
     box.login(KID, "3")
     box.start_daemon()
     box.log.wait_for("data loaded for kid", timeout=20)
     box.ctl("grant", "kid", "15")
+    seed_history(box)
     AdminService(box, idle_seconds=60).answer("yes")
 
     # The German translation is looked for beside the program first.
@@ -143,7 +169,7 @@ def settings_screenshots(box):
 
     pages = {"today", "allowance", "hours", "applications", "disk", "limit", "system", "today-de"}
     taken = {name[len("settings-"):-len(".png")] for name in os.listdir(shots)}
-    check(taken - {"history"} == pages, f"hv_settings_shots took {sorted(taken)}")
+    check(taken == pages | {"history"}, f"hv_settings_shots took {sorted(taken)}")
     for name in sorted(os.listdir(shots)):
         check(png_size(f"{shots}/{name}") == (1000, 660), f"{name} is not a picture of the whole window")
     destination = os.environ.get("HORAVEL_SHOTS_DIR")
