@@ -4,9 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <string>
-#include <tuple>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -61,40 +60,58 @@ public:
 
 private:
     // Scalars are merged by content; the key tells apart kinds and the stored width of numbers.
-    using ScalarKey = std::tuple<int, uint64_t, std::string>;
+    // Its bytes point into the value being written, which outlives the writer.
+    struct ScalarKey {
+        int kind = 0;
+        uint64_t bits = 0;
+        std::string_view bytes;
+        char width = 0;
+        bool operator==(const ScalarKey&) const = default;
+    };
+    struct ScalarHash {
+        size_t operator()(const ScalarKey& k) const {
+            size_t h = std::hash<std::string_view>{}(k.bytes);
+            h ^= std::hash<uint64_t>{}(k.bits) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+            return h ^ (static_cast<size_t>(k.kind) << 8) ^ static_cast<size_t>(k.width);
+        }
+    };
 
     static std::optional<ScalarKey> scalarKey(const Value& v) {
         const int kind = static_cast<int>(v.kind());
         switch (v.kind()) {
-            case Value::Kind::String: return ScalarKey{kind, 0, *v.string()};
+            case Value::Kind::String: return ScalarKey{kind, 0, *v.string(), '\0'};
             case Value::Kind::Integer:
-                return ScalarKey{kind, static_cast<uint64_t>(v.integerValue()->value),
-                                 v.integerValue()->isUnsigned64 ? "u" : ""};
+                return ScalarKey{kind, static_cast<uint64_t>(v.integerValue()->value), {},
+                                 v.integerValue()->isUnsigned64 ? 'u' : '\0'};
             case Value::Kind::Real: {
                 uint64_t bits;
                 std::memcpy(&bits, &v.realValue()->value, sizeof bits);
-                return ScalarKey{kind, bits, v.realValue()->encoding == 'f' ? "f" : "d"};
+                return ScalarKey{kind, bits, {}, v.realValue()->encoding == 'f' ? 'f' : 'd'};
             }
-            case Value::Kind::Boolean: return ScalarKey{kind, v.booleanValue()->value, ""};
+            case Value::Kind::Boolean: return ScalarKey{kind, v.booleanValue()->value, {}, '\0'};
             case Value::Kind::Date: {
                 uint64_t bits;
                 std::memcpy(&bits, &v.date()->time, sizeof bits);
-                return ScalarKey{kind, bits, ""};
+                return ScalarKey{kind, bits, {}, '\0'};
             }
-            case Value::Kind::Data:
-                return ScalarKey{kind, 0, std::string(v.data()->begin(), v.data()->end())};
-            case Value::Kind::Uid: return ScalarKey{kind, v.uid()->value, ""};
+            case Value::Kind::Data: {
+                const hv::Data& data = *v.data();
+                return ScalarKey{kind, 0, {reinterpret_cast<const char*>(data.data()), data.size()}, '\0'};
+            }
+            case Value::Kind::Uid: return ScalarKey{kind, v.uid()->value, {}, '\0'};
             default: return std::nullopt;
         }
     }
 
     // Gives v an object number (pre-order) and returns the number of containers from v down to
     // its deepest leaf; nullopt when v cannot be written. A container met again is not walked
-    // again, but its recorded height still counts where it is met.
+    // again, but its recorded height still counts where it is met. Every value met is noted with
+    // its object number, so that encoding finds the references without comparing contents again.
     std::optional<int> flatten(const Value& v, int depth) {
         if (auto key = scalarKey(v)) {
-            if (scalars_.count(*key)) return 0;
-            scalars_.emplace(std::move(*key), objects_.size());
+            const auto [it, added] = scalars_.try_emplace(*key, objects_.size());
+            refs_.emplace(&v, it->second);
+            if (!added) return 0;
             return add(v) ? std::optional<int>(0) : std::nullopt;
         }
         if (v.kind() != Value::Kind::Array && v.kind() != Value::Kind::Dictionary) return std::nullopt;
@@ -102,11 +119,13 @@ private:
         const int maxDepth = DecodeLimits{}.maxDepth;
         if (auto it = containers_.find(v.identity()); it != containers_.end()) {
             if (depth + it->second.height > maxDepth) return std::nullopt;
+            refs_.emplace(&v, it->second.index);
             return it->second.height;
         }
         if (depth + 1 > maxDepth) return std::nullopt;
         const uint64_t index = objects_.size();
         if (!add(v)) return std::nullopt;
+        refs_.emplace(&v, index);
         // The reader holds the entries of all containers to the object limit as well.
         entries_ += v.array() ? v.array()->size() : 2 * v.dictionary()->size();
         if (entries_ > DecodeLimits{}.maxObjects) return std::nullopt;
@@ -136,10 +155,7 @@ private:
         return true;
     }
 
-    uint64_t ref(const Value& v) const {
-        if (auto key = scalarKey(v)) return scalars_.at(*key);
-        return containers_.at(v.identity()).index;
-    }
+    uint64_t ref(const Value& v) const { return refs_.at(&v); }
 
     static void marker(std::string& out, uint8_t type, uint64_t count) {
         if (count < 0x0F) {
@@ -236,7 +252,8 @@ private:
     }
 
     std::vector<const Value*> objects_;
-    std::map<ScalarKey, uint64_t> scalars_;
+    std::unordered_map<ScalarKey, uint64_t, ScalarHash> scalars_;
+    std::unordered_map<const Value*, uint64_t> refs_;
     struct Container {
         uint64_t index;
         int height;
