@@ -83,4 +83,9 @@ std::optional<ConsoleSession> activeConsoleSession(const std::string& sessionsDi
     return result;
 }
 
+std::optional<ConsoleSession> ConsoleLookup::current() {
+    if (watch_.changed()) session_ = activeConsoleSession();
+    return session_;
+}
+
 }  // namespace hv

@@ -60,7 +60,10 @@ std::optional<std::string> LinuxSystem::consoleUser() {
     return std::move(session->userName);
 }
 
-std::optional<ConsoleSession> LinuxSystem::consoleSession() { return activeConsoleSession(); }
+std::optional<ConsoleSession> LinuxSystem::consoleSession() {
+    if (!console_) console_ = std::make_unique<ConsoleLookup>();
+    return console_->current();
+}
 
 bool LinuxSystem::terminateSession(const std::string& sessionId) {
     return terminateLogindSession(config_.systemBusAddress, sessionId);

@@ -11,6 +11,7 @@
 
 namespace hv {
 
+class ConsoleLookup;
 class EventLoop;
 class LogindPower;
 
@@ -63,6 +64,8 @@ private:
     EventLoop* loop();
 
     Config config_;
+    // Who is at the console, created on first use (after the daemon has detached).
+    std::unique_ptr<ConsoleLookup> console_;
     std::unique_ptr<EventLoop> loop_;
     bool loopFailed_ = false;
     // The accounts the firewall table blocks, as last loaded.
