@@ -1,7 +1,6 @@
 #include "platform/linux/console_watch.h"
 
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,14 +15,7 @@ namespace {
 // (a record written in place, a session removed) is caught too.
 constexpr uint32_t kDirectoryEvents = IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM;
 
-bool sameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
-
 }  // namespace
-
-bool ConsoleWatch::FileStamp::operator==(const FileStamp& other) const {
-    return device == other.device && inode == other.inode && size == other.size &&
-           sameTime(modified, other.modified) && sameTime(changed, other.changed);
-}
 
 ConsoleWatch::ConsoleWatch() : ConsoleWatch(Paths{}) {}
 
@@ -66,9 +58,7 @@ bool ConsoleWatch::drainEvents() {
 }
 
 bool ConsoleWatch::passwdChanged() {
-    struct stat st {};
-    std::optional<FileStamp> now;
-    if (stat(paths_.passwd.c_str(), &st) == 0) now = FileStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+    const std::optional<FileStamp> now = stampOf(paths_.passwd);
     const bool differs = now != passwd_;
     passwd_ = now;
     return differs;

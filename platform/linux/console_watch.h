@@ -6,10 +6,10 @@
 
 #include <sys/types.h>
 
-#include <ctime>
 #include <optional>
 #include <string>
 
+#include "platform/linux/file_stamp.h"
 #include "platform/linux/unique_fd.h"
 
 namespace hv {
@@ -49,14 +49,6 @@ private:
     int seatsWatch_ = -1;
     int sessionsWatch_ = -1;
     bool first_ = true;
-    struct FileStamp {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        timespec modified{};
-        timespec changed{};
-        bool operator==(const FileStamp& other) const;
-    };
     std::optional<FileStamp> passwd_;
 };
 

@@ -77,7 +77,7 @@ bool LinuxSystem::killUser(uid_t uid, int signo) {
     return killLogindUser(config_.systemBusAddress, uid, signo);
 }
 
-int32_t LinuxSystem::uidByName(const std::string& name) { return hv::uidByName(name); }
+int32_t LinuxSystem::uidByName(const std::string& name) { return uids_.uidByName(name); }
 
 std::optional<std::vector<ProcessEntry>> LinuxSystem::scanProcesses(
     const std::vector<uid_t>& uids, const std::function<bool(const ProcessEntry&)>& wantsExecutable) {

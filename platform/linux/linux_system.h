@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/config.h"
+#include "platform/linux/users.h"
 #include "platform/system.h"
 
 namespace hv {
@@ -66,6 +67,7 @@ private:
     Config config_;
     // Who is at the console, created on first use (after the daemon has detached).
     std::unique_ptr<ConsoleLookup> console_;
+    UidCache uids_;
     std::unique_ptr<EventLoop> loop_;
     bool loopFailed_ = false;
     // The accounts the firewall table blocks, as last loaded.
