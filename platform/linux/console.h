@@ -18,8 +18,9 @@ std::optional<ConsoleSession> activeConsoleSession(
     const std::string& sessionsDir = "/run/systemd/sessions");
 
 // The console session as activeConsoleSession gives it, read again only when ConsoleWatch says the
-// records behind it may have changed: an unchanged console costs one read of the watch and one
-// stat of the user database, not the seat file, the session file (twice) and the user database.
+// records behind it may have changed, or when the last answer was nobody: an unchanged session at
+// the console costs one read of the watch and one stat of the user database, not the seat file,
+// the session file (twice) and the user database.
 class ConsoleLookup {
 public:
     std::optional<ConsoleSession> current();

@@ -32,7 +32,8 @@ int32_t UidCache::uidByName(const std::string& name) {
     stamp_ = now;
     if (const auto known = uids_.find(name); known != uids_.end()) return known->second;
     const int32_t uid = hv::uidByName(name);
-    if (now) uids_.emplace(name, uid);
+    // A name not found is not kept: it may be a directory service's that did not answer this time.
+    if (now && uid != -1) uids_.emplace(name, uid);
     return uid;
 }
 

@@ -17,7 +17,8 @@ int32_t uidByName(const std::string& name);
 
 // uidByName with its answers kept while the user database file (`passwd`) stays the same file,
 // unwritten: a walk costs the C library's loading of its sources every time, a stat does not.
-// Answers from sources other than the file (a directory service) are kept as long.
+// Answers from sources other than the file (a directory service) are kept as long; a name not
+// found is asked again every time.
 class UidCache {
 public:
     explicit UidCache(std::string passwd = "/etc/passwd") : passwd_(std::move(passwd)) {}
