@@ -4,9 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <string>
-#include <tuple>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -43,9 +42,9 @@ public:
         std::string out = "bplist00";
         std::vector<uint64_t> offsets;
         offsets.reserve(objects_.size());
-        for (const Value* v : objects_) {
+        for (size_t i = 0; i < objects_.size(); ++i) {
             offsets.push_back(out.size());
-            if (!encode(out, *v)) return std::nullopt;
+            if (!encode(out, *objects_[i], i)) return std::nullopt;
         }
         const uint64_t tableOffset = out.size();
         const size_t offsetSize = widthFor(tableOffset);
@@ -61,60 +60,90 @@ public:
 
 private:
     // Scalars are merged by content; the key tells apart kinds and the stored width of numbers.
-    using ScalarKey = std::tuple<int, uint64_t, std::string>;
+    // Its bytes point into the value being written, which outlives the writer.
+    struct ScalarKey {
+        int kind = 0;
+        uint64_t bits = 0;
+        std::string_view bytes;
+        char width = 0;
+        bool operator==(const ScalarKey&) const = default;
+    };
+    struct ScalarHash {
+        size_t operator()(const ScalarKey& k) const {
+            size_t h = std::hash<std::string_view>{}(k.bytes);
+            h ^= std::hash<uint64_t>{}(k.bits) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2);
+            return h ^ (static_cast<size_t>(k.kind) << 8) ^ static_cast<size_t>(k.width);
+        }
+    };
 
     static std::optional<ScalarKey> scalarKey(const Value& v) {
         const int kind = static_cast<int>(v.kind());
         switch (v.kind()) {
-            case Value::Kind::String: return ScalarKey{kind, 0, *v.string()};
+            case Value::Kind::String: return ScalarKey{kind, 0, *v.string(), '\0'};
             case Value::Kind::Integer:
-                return ScalarKey{kind, static_cast<uint64_t>(v.integerValue()->value),
-                                 v.integerValue()->isUnsigned64 ? "u" : ""};
+                return ScalarKey{kind, static_cast<uint64_t>(v.integerValue()->value), {},
+                                 v.integerValue()->isUnsigned64 ? 'u' : '\0'};
             case Value::Kind::Real: {
                 uint64_t bits;
                 std::memcpy(&bits, &v.realValue()->value, sizeof bits);
-                return ScalarKey{kind, bits, v.realValue()->encoding == 'f' ? "f" : "d"};
+                return ScalarKey{kind, bits, {}, v.realValue()->encoding == 'f' ? 'f' : 'd'};
             }
-            case Value::Kind::Boolean: return ScalarKey{kind, v.booleanValue()->value, ""};
+            case Value::Kind::Boolean: return ScalarKey{kind, v.booleanValue()->value, {}, '\0'};
             case Value::Kind::Date: {
                 uint64_t bits;
                 std::memcpy(&bits, &v.date()->time, sizeof bits);
-                return ScalarKey{kind, bits, ""};
+                return ScalarKey{kind, bits, {}, '\0'};
             }
-            case Value::Kind::Data:
-                return ScalarKey{kind, 0, std::string(v.data()->begin(), v.data()->end())};
-            case Value::Kind::Uid: return ScalarKey{kind, v.uid()->value, ""};
+            case Value::Kind::Data: {
+                const hv::Data& data = *v.data();
+                return ScalarKey{kind, 0, {reinterpret_cast<const char*>(data.data()), data.size()}, '\0'};
+            }
+            case Value::Kind::Uid: return ScalarKey{kind, v.uid()->value, {}, '\0'};
             default: return std::nullopt;
         }
     }
 
-    // Gives v an object number (pre-order) and returns the number of containers from v down to
-    // its deepest leaf; nullopt when v cannot be written. A container met again is not walked
-    // again, but its recorded height still counts where it is met.
-    std::optional<int> flatten(const Value& v, int depth) {
+    // What flatten found of a value: its object number, and the number of containers from it
+    // down to its deepest leaf.
+    struct Flat {
+        uint64_t number = 0;
+        int height = 0;
+    };
+
+    // Gives v an object number (pre-order); nullopt when v cannot be written. A container met
+    // again is not walked again, but its recorded height still counts where it is met. The
+    // object numbers of a container's entries are noted in `refs_` (keys first, then values), in
+    // the order encoding writes them, so that encoding looks nothing up again.
+    std::optional<Flat> flatten(const Value& v, int depth) {
         if (auto key = scalarKey(v)) {
-            if (scalars_.count(*key)) return 0;
-            scalars_.emplace(std::move(*key), objects_.size());
-            return add(v) ? std::optional<int>(0) : std::nullopt;
+            const auto [it, added] = scalars_.try_emplace(*key, objects_.size());
+            if (added && !add(v)) return std::nullopt;
+            return Flat{it->second, 0};
         }
         if (v.kind() != Value::Kind::Array && v.kind() != Value::Kind::Dictionary) return std::nullopt;
         // The writer keeps to the limits its reader enforces.
         const int maxDepth = DecodeLimits{}.maxDepth;
         if (auto it = containers_.find(v.identity()); it != containers_.end()) {
             if (depth + it->second.height > maxDepth) return std::nullopt;
-            return it->second.height;
+            return Flat{it->second.number, it->second.height};
         }
         if (depth + 1 > maxDepth) return std::nullopt;
         const uint64_t index = objects_.size();
         if (!add(v)) return std::nullopt;
         // The reader holds the entries of all containers to the object limit as well.
-        entries_ += v.array() ? v.array()->size() : 2 * v.dictionary()->size();
+        const size_t count = v.array() ? v.array()->size() : 2 * v.dictionary()->size();
+        entries_ += count;
         if (entries_ > DecodeLimits{}.maxObjects) return std::nullopt;
+        size_t slot = refs_.size();
+        firstRef_[index] = slot;
+        refs_.resize(slot + count);
         int height = 0;
         const auto child = [&](const Value& c) {
-            const auto h = flatten(c, depth + 1);
-            if (h) height = std::max(height, *h);
-            return h.has_value();
+            const auto flat = flatten(c, depth + 1);
+            if (!flat) return false;
+            height = std::max(height, flat->height);
+            refs_[slot++] = flat->number;
+            return true;
         };
         if (const Array* a = v.array()) {
             for (const Value& item : *a)
@@ -126,19 +155,22 @@ private:
             for (const auto& entry : d)
                 if (!child(entry.second)) return std::nullopt;
         }
-        containers_.emplace(v.identity(), Container{index, height + 1});
-        return height + 1;
+        containers_.emplace(v.identity(), Flat{index, height + 1});
+        return Flat{index, height + 1};
     }
 
     bool add(const Value& v) {
         if (objects_.size() >= DecodeLimits{}.maxObjects) return false;
         objects_.push_back(&v);
+        firstRef_.push_back(0);
         return true;
     }
 
-    uint64_t ref(const Value& v) const {
-        if (auto key = scalarKey(v)) return scalars_.at(*key);
-        return containers_.at(v.identity()).index;
+
+    // The references to the `count` entries of container `index`, as flatten noted them.
+    void putRefs(std::string& out, size_t index, size_t count) const {
+        const size_t first = firstRef_[index];
+        for (size_t i = first; i < first + count; ++i) putBigEndian(out, refs_[i], refSize_);
     }
 
     static void marker(std::string& out, uint8_t type, uint64_t count) {
@@ -152,7 +184,8 @@ private:
         putBigEndian(out, count, width);
     }
 
-    bool encode(std::string& out, const Value& v) {
+    // Writes object `index`, which is v.
+    bool encode(std::string& out, const Value& v, size_t index) {
         switch (v.kind()) {
             case Value::Kind::Boolean:
                 out += static_cast<char>(v.booleanValue()->value ? 0x09 : 0x08);
@@ -208,12 +241,11 @@ private:
             }
             case Value::Kind::Array:
                 marker(out, 0xA, v.array()->size());
-                for (const Value& item : *v.array()) putBigEndian(out, ref(item), refSize_);
+                putRefs(out, index, v.array()->size());
                 return true;
             case Value::Kind::Dictionary:
                 marker(out, 0xD, v.dictionary()->size());
-                for (const auto& entry : *v.dictionary()) putBigEndian(out, ref(entry.first), refSize_);
-                for (const auto& entry : *v.dictionary()) putBigEndian(out, ref(entry.second), refSize_);
+                putRefs(out, index, 2 * v.dictionary()->size());
                 return true;
             default:
                 return false;
@@ -236,12 +268,11 @@ private:
     }
 
     std::vector<const Value*> objects_;
-    std::map<ScalarKey, uint64_t> scalars_;
-    struct Container {
-        uint64_t index;
-        int height;
-    };
-    std::unordered_map<const void*, Container> containers_;
+    std::unordered_map<ScalarKey, uint64_t, ScalarHash> scalars_;
+    std::unordered_map<const void*, Flat> containers_;
+    // The entries' object numbers of every container, and where each container's begin.
+    std::vector<uint64_t> refs_;
+    std::vector<size_t> firstRef_;  // by object number; containers' only are used
     size_t entries_ = 0;
     size_t refSize_ = 1;
 };

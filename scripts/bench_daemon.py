@@ -4,11 +4,13 @@ private namespaces of tests/e2e/sandbox.py (a fake console session of "kid", a p
 network), with 500 extra processes of another account and a policy with two time ranges, a network
 range and 5 watched applications, one of them running. Part of scripts/bench.
 
-    bench_daemon.py --program horaveld=PATH --program horavelset=PATH --program horavelctl=PATH --out DIR
+    bench_daemon.py --program horaveld=PATH --program horavelset=PATH --program horavelctl=PATH \
+        --program empty_tick_reference=PATH --out DIR
 
 Prints one JSON object: the daemon's CPU in each of three 65-second windows (13 ticks: the application
 check comes every 65 seconds, the user's minute every 60; its scheduler run time from
-/proc/PID/schedstat, under the unit's settings as installed), its memory (/proc/PID/smaps_rollup), the
+/proc/PID/schedstat, under the unit's settings as installed), that of empty_tick_reference (the same run
+loop and 5-second timer with nothing in the tick, under the same settings) sampled alongside, its memory (/proc/PID/smaps_rollup), the
 system calls of one window (strace -f, each tick's calls apart) and the instructions of each tick
 (valgrind --tool=callgrind, collecting inside the tick only and dumping after each; valgrind cannot run
 under the unit's system call filter, so this run is without it). The callgrind dumps are left in DIR.
@@ -30,6 +32,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 
 import sandbox  # noqa: E402
+import unit_sandbox  # noqa: E402
 from policies import policy  # noqa: E402
 from run_scenario import SKIP, UNSHARE, die_with_parent  # noqa: E402
 from sandbox import KID, PAT, WORK  # noqa: E402
@@ -79,28 +82,53 @@ def prepare(box):
     box.login(KID, "3")
 
 
-def cpu_windows(pid):
-    """The daemon's run time in each of WINDOWS consecutive windows of WINDOW seconds, and that of each
-    tick (run time gained between samples SAMPLE s apart, less than a second apart being one tick's),
-    in ms."""
-    windows, ticks = [], []
-    start = before = last = schedstat_ns(pid)
-    last_gain = None
+def cpu_windows(pids):
+    """The run time of each process in `pids` in each of WINDOWS consecutive windows of WINDOW seconds, and
+    that of each of its ticks (run time gained between samples SAMPLE s apart, less than a second apart
+    being one tick's), in ms: one (windows, ticks) pair per process, all sampled together."""
+    windows = [[] for _ in pids]
+    ticks = [[] for _ in pids]
+    start = [schedstat_ns(pid) for pid in pids]
+    before, last = list(start), list(start)
+    last_gain = [None for _ in pids]
     for window in range(WINDOWS):
         end = time.monotonic() + WINDOW
         while time.monotonic() < end:
             time.sleep(SAMPLE)
-            now = schedstat_ns(pid)
-            if now > last:
-                if last_gain is None or time.monotonic() - last_gain > 1.0:
-                    ticks.append(0.0)
-                ticks[-1] += (now - last) / 1e6
-                last_gain = time.monotonic()
-            last = now
-        windows.append((last - before) / 1e6)
-        before = last
-    assert abs(sum(windows) - (last - start) / 1e6) < 1e-6
-    return windows, ticks
+            for i, pid in enumerate(pids):
+                now = schedstat_ns(pid)
+                if now > last[i]:
+                    if last_gain[i] is None or time.monotonic() - last_gain[i] > 1.0:
+                        ticks[i].append(0.0)
+                    ticks[i][-1] += (now - last[i]) / 1e6
+                    last_gain[i] = time.monotonic()
+                last[i] = now
+        for i in range(len(pids)):
+            windows[i].append((last[i] - before[i]) / 1e6)
+            before[i] = last[i]
+    for i in range(len(pids)):
+        assert abs(sum(windows[i]) - (last[i] - start[i]) / 1e6) < 1e-6
+    return list(zip(windows, ticks))
+
+
+def start_reference(box):
+    """The daemon's run loop with nothing in its tick (empty_tick_reference), under the unit's settings as
+    the daemon runs: the floor of what a 5-second tick costs on this machine. Returns (process, pid)."""
+    program = f"{WORK}/bin/empty_tick_reference"
+    process = subprocess.Popen(unit_sandbox.command(f"{WORK}/unit_sandbox.py", f"{WORK}/horaveld.service",
+                                                    [program]),
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               cwd="/", env=box.daemon_env())
+
+    def running():
+        for entry in os.listdir("/proc"):
+            try:
+                if entry.isdigit() and os.readlink(f"/proc/{entry}/exe") == program:
+                    return int(entry)
+            except OSError:
+                pass
+        return None
+    return process, sandbox.wait_until(running, 30, "the empty tick reference")
 
 
 def is_save_call(line):
@@ -173,7 +201,13 @@ def measure(args):
         time.sleep(10)
         result["processes"] = sum(1 for e in os.listdir("/proc") if e.isdigit())
         result["window_s"] = WINDOW
-        result["cpu_ms_per_window"], result["cpu_ms_per_tick"] = cpu_windows(pid)
+        reference, reference_pid = start_reference(box)
+        time.sleep(2)
+        (result["cpu_ms_per_window"], result["cpu_ms_per_tick"]), \
+            (result["reference_cpu_ms_per_window"], result["reference_cpu_ms_per_tick"]) = \
+            cpu_windows([pid, reference_pid])
+        os.kill(reference_pid, signal.SIGTERM)
+        reference.wait(timeout=30)
         result["memory_kb"] = smaps_rollup(pid)
         result["syscall_ticks"] = syscall_window(pid, args.out)
         box.signal_daemon(signal.SIGTERM)

@@ -58,6 +58,12 @@ def daemon(result):
     ticks = sorted(result["cpu_ms_per_tick"])
     line("CPU per tick: median, 90th percentile, most", f"{statistics.median(ticks):.3f}, "
          f"{ticks[int(len(ticks) * 0.9)]:.3f}, {ticks[-1]:.3f} ms  (over {len(ticks)} ticks)")
+    reference = result.get("reference_cpu_ms_per_window")
+    if reference:
+        empty = statistics.median(reference) / (window / TICK)
+        wakes = sorted(result["reference_cpu_ms_per_tick"])
+        line("the run loop with an empty tick, alongside", f"{empty:.3f} ms per tick (average), "
+             f"{statistics.median(wakes):.3f} median  (over {len(wakes)} wake-ups)")
     ticks = result["instruction_ticks"]
     if ticks:
         ordinary = statistics.median(ticks)

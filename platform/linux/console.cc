@@ -83,4 +83,13 @@ std::optional<ConsoleSession> activeConsoleSession(const std::string& sessionsDi
     return result;
 }
 
+std::optional<ConsoleSession> ConsoleLookup::current() {
+    // "Nobody" is also the answer when the user database could not be asked (a directory service
+    // that did not answer): it is never kept, so such a failure lasts one lookup, not until the
+    // next change of logind's records. The watch is asked every time all the same, so that it
+    // stays current.
+    if (watch_.changed() || !session_) session_ = activeConsoleSession();
+    return session_;
+}
+
 }  // namespace hv

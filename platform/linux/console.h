@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/linux/console_watch.h"
 #include "platform/system.h"
 
 namespace hv {
@@ -15,6 +16,19 @@ namespace hv {
 // the record names none).
 std::optional<ConsoleSession> activeConsoleSession(
     const std::string& sessionsDir = "/run/systemd/sessions");
+
+// The console session as activeConsoleSession gives it, read again only when ConsoleWatch says the
+// records behind it may have changed, or when the last answer was nobody: an unchanged session at
+// the console costs one read of the watch and one stat of the user database, not the seat file,
+// the session file (twice) and the user database.
+class ConsoleLookup {
+public:
+    std::optional<ConsoleSession> current();
+
+private:
+    ConsoleWatch watch_;
+    std::optional<ConsoleSession> session_;
+};
 
 // The LEADER= value of a logind session record; 0 when absent or malformed.
 pid_t leaderFromSessionRecord(const std::string& record);

@@ -60,7 +60,10 @@ std::optional<std::string> LinuxSystem::consoleUser() {
     return std::move(session->userName);
 }
 
-std::optional<ConsoleSession> LinuxSystem::consoleSession() { return activeConsoleSession(); }
+std::optional<ConsoleSession> LinuxSystem::consoleSession() {
+    if (!console_) console_ = std::make_unique<ConsoleLookup>();
+    return console_->current();
+}
 
 bool LinuxSystem::terminateSession(const std::string& sessionId) {
     return terminateLogindSession(config_.systemBusAddress, sessionId);
@@ -74,7 +77,7 @@ bool LinuxSystem::killUser(uid_t uid, int signo) {
     return killLogindUser(config_.systemBusAddress, uid, signo);
 }
 
-int32_t LinuxSystem::uidByName(const std::string& name) { return hv::uidByName(name); }
+int32_t LinuxSystem::uidByName(const std::string& name) { return uids_.uidByName(name); }
 
 std::optional<std::vector<ProcessEntry>> LinuxSystem::scanProcesses(
     const std::vector<uid_t>& uids, const std::function<bool(const ProcessEntry&)>& wantsExecutable) {

@@ -7,10 +7,12 @@
 #include <set>
 
 #include "platform/config.h"
+#include "platform/linux/users.h"
 #include "platform/system.h"
 
 namespace hv {
 
+class ConsoleLookup;
 class EventLoop;
 class LogindPower;
 
@@ -63,6 +65,9 @@ private:
     EventLoop* loop();
 
     Config config_;
+    // Who is at the console, created on first use (after the daemon has detached).
+    std::unique_ptr<ConsoleLookup> console_;
+    UidCache uids_;
     std::unique_ptr<EventLoop> loop_;
     bool loopFailed_ = false;
     // The accounts the firewall table blocks, as last loaded.

@@ -37,31 +37,44 @@ void detach(int id, void* address) {
 // it as the console user), so anyone can truncate it; the daemon's next touch of the mapping
 // would then die of SIGBUS and take all enforcement with it. Every touch of the semaphore runs
 // under this guard, which turns such a fault into a failed call.
+//
+// The handler is installed once, with the first channel, rather than around each touch: the tick
+// touches the semaphore twice, and installing and restoring it each time cost six system calls.
+// A SIGBUS that is not a guarded touch's puts the handler found before back and is raised again,
+// so faults anywhere else keep their usual outcome.
 sigjmp_buf* volatile faultExit = nullptr;
+struct sigaction unguardedBus {};
 
 void onBusFault(int, siginfo_t*, void*) {
     if (faultExit != nullptr) siglongjmp(*faultExit, 1);
+    sigaction(SIGBUS, &unguardedBus, nullptr);
+    raise(SIGBUS);
 }
 
-// Runs `touch` with SIGBUS caught; false when the mapping faulted. The previous handler is
-// back in place afterwards, so faults anywhere else keep their usual outcome.
+bool installBusGuard() {
+    static const bool installed = [] {
+        struct sigaction guard {};
+        guard.sa_sigaction = onBusFault;
+        // Not blocked while it runs: the jump out of it then leaves the signal mask as it was,
+        // with no call to save and restore it on every touch.
+        guard.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&guard.sa_mask);
+        return sigaction(SIGBUS, &guard, &unguardedBus) == 0;
+    }();
+    return installed;
+}
+
+// Runs `touch` with SIGBUS caught; false when the mapping faulted.
 template <typename Touch>
 bool withoutBusFault(Touch touch) {
-    struct sigaction guard {};
-    guard.sa_sigaction = onBusFault;
-    guard.sa_flags = SA_SIGINFO;
-    sigemptyset(&guard.sa_mask);
-    struct sigaction previous {};
-    if (sigaction(SIGBUS, &guard, &previous) != 0) return false;
     sigjmp_buf jump;
     volatile bool completed = false;
-    if (sigsetjmp(jump, 1) == 0) {
+    if (sigsetjmp(jump, 0) == 0) {
         faultExit = &jump;
         touch();
         completed = true;
     }
     faultExit = nullptr;
-    sigaction(SIGBUS, &previous, nullptr);
     return completed;
 }
 
@@ -187,7 +200,7 @@ sem_t* claimSemaphore(const std::string& name, ChannelSquat& removed) {
 
 System::OpenedChannel openShmChannel(key_t key, size_t size, const std::string& semaphoreName) {
     System::OpenedChannel opened;
-    if (size < kRecordBytes) return opened;
+    if (size < kRecordBytes || !installBusGuard()) return opened;
     const int id = claimSegment(key, size, opened.removed);
     if (id < 0) return opened;
     void* address = shmat(id, nullptr, 0);

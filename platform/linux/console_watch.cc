@@ -1,0 +1,77 @@
+#include "platform/linux/console_watch.h"
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <utility>
+
+namespace hv {
+
+namespace {
+
+// logind replaces its records by renaming a new file into place; whatever else writes there
+// (a record written in place, a session removed) is caught too.
+constexpr uint32_t kDirectoryEvents = IN_MOVED_TO | IN_CLOSE_WRITE | IN_DELETE | IN_MOVED_FROM;
+
+}  // namespace
+
+ConsoleWatch::ConsoleWatch() : ConsoleWatch(Paths{}) {}
+
+ConsoleWatch::ConsoleWatch(Paths paths)
+    : paths_(std::move(paths)), inotify_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    watchDirectories();
+}
+
+bool ConsoleWatch::watchDirectories() {
+    bool wereInPlace = true;
+    const auto add = [&](int& watch, const std::string& path) {
+        if (watch >= 0) return;
+        wereInPlace = false;
+        if (inotify_) watch = inotify_add_watch(inotify_.get(), path.c_str(), kDirectoryEvents | IN_ONLYDIR);
+    };
+    add(seatsWatch_, paths_.seats);
+    add(sessionsWatch_, paths_.sessions);
+    return wereInPlace;
+}
+
+bool ConsoleWatch::drainEvents() {
+    bool any = false;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = read(inotify_.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        any = true;
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            // The directory was removed or its file system unmounted: the watch is gone.
+            if (event->mask & IN_IGNORED) {
+                if (event->wd == seatsWatch_) seatsWatch_ = -1;
+                if (event->wd == sessionsWatch_) sessionsWatch_ = -1;
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return any;
+}
+
+bool ConsoleWatch::passwdChanged() {
+    const std::optional<FileStamp> now = stampOf(paths_.passwd);
+    const bool differs = now != passwd_;
+    passwd_ = now;
+    return differs;
+}
+
+bool ConsoleWatch::changed() {
+    // Every check runs each time, so that each one's record of what it saw is current.
+    const bool events = inotify_ && drainEvents();
+    // A directory watched only from now on may have changed while it was not.
+    const bool watched = watchDirectories();
+    const bool passwd = passwdChanged();
+    const bool first = std::exchange(first_, false);
+    return first || events || !watched || passwd;
+}
+
+}  // namespace hv
