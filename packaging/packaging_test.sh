@@ -133,16 +133,20 @@ for page in "${pages[@]}"; do
     lexgrog "$file" | grep -q "\"$name - " || { lexgrog "$file"; echo "FAIL: $page has no NAME line for $name"; exit 1; }
   fi
 done
-# The completion must load in bash, name every command and complete setting keys.
+# The completion must load in bash, name every command and subcommand and complete setting keys.
 completion=$root$prefix/share/bash-completion/completions/horavelctl
 words=$(bash -c '
   _init_completion() { cur=${COMP_WORDS[COMP_CWORD]}; prev=${COMP_WORDS[COMP_CWORD-1]}; words=("${COMP_WORDS[@]}"); cword=$COMP_CWORD; }
   compopt() { :; }
   source "$1"
   COMP_WORDS=(horavelctl ""); COMP_CWORD=1; _horavelctl; echo "${COMPREPLY[*]}"
-  COMP_WORDS=(horavelctl settings set warn); COMP_CWORD=3; _horavelctl; echo "${COMPREPLY[*]}"' bash "$completion") || {
+  COMP_WORDS=(horavelctl settings set warn); COMP_CWORD=3; _horavelctl; echo "${COMPREPLY[*]}"
+  COMP_WORDS=(horavelctl settings set ""); COMP_CWORD=3; _horavelctl; echo "${COMPREPLY[*]}"
+  COMP_WORDS=(horavelctl settings ""); COMP_CWORD=2; _horavelctl; echo "${COMPREPLY[*]}"
+  COMP_WORDS=(horavelctl policy ""); COMP_CWORD=2; _horavelctl; echo "${COMPREPLY[*]}"' bash "$completion") || {
   echo "$words"; echo "FAIL: the bash completion does not load"; exit 1; }
-for word in decode encode settings policy status history warntime= warnmsg= warnonce=; do
+for word in decode encode settings policy grant logout status history doctor --version warntime= warnmsg= warnonce= \
+  grantmsg= netmethod= reset list remove; do
   grep -qw -- "$word" <<<"$words" || { echo "$words"; echo "FAIL: the completion does not offer $word"; exit 1; }
 done
 echo "PASS: installed tree, unit, log rule, autostart entry, manual pages and completion verified"
