@@ -2,6 +2,7 @@
 // the pages and what the admin service is sent, the service's refusals as shown, and the policy
 // document's round trip.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QJsonArray>
@@ -10,10 +11,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QTranslator>
 #include <QXmlStreamReader>
 #include <QTest>
@@ -70,6 +73,8 @@ class SettingsTest : public QObject {
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void init();
+    void cleanup();
     void paintingTheGridsSendsTheirRanges();
     void grantButtonsSendGrant();
     void refusalsAreShown();
@@ -87,6 +92,10 @@ private:
     std::unique_ptr<test::FakeAdminBus> fake;
     std::unique_ptr<AdminClient> client;
     std::unique_ptr<MainWindow> window;
+    // A modal question nobody answers would hang the test: each one is closed (a message box then
+    // answers Cancel) and named as the case's failure.
+    QTimer dialogWatch;
+    QStringList unexpectedDialogs;
 };
 
 void SettingsTest::initTestCase() {
@@ -97,6 +106,24 @@ void SettingsTest::initTestCase() {
     window = std::make_unique<MainWindow>(client.get());
     window->show();
     QTRY_VERIFY_WITH_TIMEOUT(window->accountList()->count() == 4, kWaitMs);
+}
+
+void SettingsTest::init() {
+    unexpectedDialogs.clear();
+    dialogWatch.setInterval(100);
+    QObject::connect(&dialogWatch, &QTimer::timeout, this, [this] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            unexpectedDialogs << (box ? box->text() : modal->windowTitle());
+            modal->close();
+        }
+    }, Qt::UniqueConnection);
+    dialogWatch.start();
+}
+
+void SettingsTest::cleanup() {
+    dialogWatch.stop();
+    QVERIFY2(unexpectedDialogs.isEmpty(), qPrintable(QStringLiteral("a dialog asked: ") + unexpectedDialogs.join(", ")));
 }
 
 void SettingsTest::cleanupTestCase() {
