@@ -99,6 +99,14 @@ private:
 };
 
 void SettingsTest::initTestCase() {
+    dialogWatch.setInterval(100);
+    QObject::connect(&dialogWatch, &QTimer::timeout, this, [this] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            unexpectedDialogs << (box ? box->text() : modal->windowTitle());
+            modal->close();
+        }
+    });
     fake = std::make_unique<test::FakeAdminBus>();
     QString error;
     QVERIFY2(fake->start(&error), qPrintable(error));
@@ -110,14 +118,6 @@ void SettingsTest::initTestCase() {
 
 void SettingsTest::init() {
     unexpectedDialogs.clear();
-    dialogWatch.setInterval(100);
-    QObject::connect(&dialogWatch, &QTimer::timeout, this, [this] {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            unexpectedDialogs << (box ? box->text() : modal->windowTitle());
-            modal->close();
-        }
-    }, Qt::UniqueConnection);
     dialogWatch.start();
 }
 
