@@ -11,6 +11,7 @@ namespace's first process exits, the kernel kills every process in it and the mo
 
 import ctypes
 import datetime
+import glob
 import json
 import os
 import re
@@ -27,9 +28,12 @@ import unit_sandbox
 PYTHON = "/usr/bin/python3"  # the system interpreter, which has python3-dbus and python3-gi
 WORK = "/run/e2e"
 HERE = os.path.dirname(os.path.abspath(__file__))
-HELPERS = ("fake_service.py", "fake_logind.py", "fake_notifications.py", "fake_tray_host.py", "unit_sandbox.py")
-# The daemon's unit: every scenario runs the daemon under its settings (unit_sandbox.py).
+HELPERS = ("fake_service.py", "fake_logind.py", "fake_notifications.py", "fake_tray_host.py", "fake_polkit.py",
+           "unit_sandbox.py")
+# The daemon's unit: every scenario runs the daemon under its settings (unit_sandbox.py); the admin
+# service's, for the scenarios that start it.
 UNIT = os.path.join(HERE, "..", "..", "packaging", "horaveld.service.in")
+ADMIN_UNIT = os.path.join(HERE, "..", "..", "packaging", "horavel-admind.service.in")
 PROGRAMS = ("horaveld", "horavelset", "horavelctl")
 LOG_FILE = "/var/log/hvl.log"
 PID_FILE = "/var/run/horavel.pid"
@@ -258,9 +262,13 @@ class Sandbox:
         os.makedirs(f"{WORK}/bin")
         for name, path in self.programs.items():
             shutil.copy2(path, f"{WORK}/bin/{name}")
+            # Qt programs look for their translations beside themselves.
+            for translation in glob.glob(os.path.join(os.path.dirname(path), "*.qm")):
+                shutil.copy2(translation, f"{WORK}/bin/")
         for helper in HELPERS:
             shutil.copy2(os.path.join(HERE, helper), f"{WORK}/{helper}")
         shutil.copy2(UNIT, f"{WORK}/horaveld.service")
+        shutil.copy2(ADMIN_UNIT, f"{WORK}/horavel-admind.service")
         for path, mode in (("/home", "0755"), ("/var/log", "0755"), ("/tmp", "1777"), ("/dev/shm", "1777")):
             self._mount_tmpfs(path, mode)
         self._private_store()

@@ -3,7 +3,6 @@ settings of its own unit, with a fake polkit authority (fake_polkit.py) that ans
 
 import json
 import os
-import shutil
 import signal
 import subprocess
 import time
@@ -11,12 +10,11 @@ import time
 import unit_sandbox
 from policies import policy
 from registry import scenario
-from sandbox import HERE, KID, PAT, PROGRAMS, STORE, WORK, Failure, check, read_channel, read_jsonl, run, wait_until
+from sandbox import KID, PAT, PROGRAMS, STORE, WORK, Failure, check, read_channel, read_jsonl, run, wait_until
 from scenarios_daemon import new_user_line
 from scenarios_enforce import exit_status
 
 ADMIN_PROGRAMS = PROGRAMS + ("horavel-admind",)
-ADMIN_UNIT = os.path.join(HERE, "..", "..", "packaging", "horavel-admind.service.in")
 SYSTEM_BUS = "unix:path=/run/dbus/system_bus_socket"
 NAME = "org.horavel.Admin1"
 ERROR = "org.horavel.Admin1.Error."
@@ -30,8 +28,6 @@ class AdminService:
     def __init__(self, box, idle_seconds=IDLE_SECONDS, confined=True):
         import dbus.bus  # pylint: disable=import-outside-toplevel
         self.dbus = dbus
-        shutil.copy2(os.path.join(HERE, "fake_polkit.py"), f"{WORK}/fake_polkit.py")
-        shutil.copy2(ADMIN_UNIT, f"{WORK}/horavel-admind.service")
         self.answers = f"{WORK}/polkit.answer"
         self.answer("no")
         ready = f"{WORK}/polkit.ready"

@@ -37,8 +37,8 @@ def readme_example(box):
     check(str(pid) in status and "kid" in status, f"`horavelctl status` does not name the daemon and kid:\n{status}")
 
     now = minute_of_day()
-    if now not in (959, 960, 1079, 1080):
-        said = ("network until " if 960 <= now < 1080
+    if now not in (959, 960, 1139, 1140):
+        said = ("network until " if 960 <= now < 1140
                 else "network off until 16:00" if now < 960 else "network off for the rest of the day")
         wait_until(lambda: said in box.ctl("status").decode(), 10,
                    f"`horavelctl status` to say {said!r} at {hhmm(now)} with 16:00-19:00")

@@ -150,9 +150,6 @@ def settings_screenshots(box):
     seed_history(box)
     AdminService(box, idle_seconds=60).answer("yes")
 
-    # The German translation is looked for beside the program first.
-    shutil.copy2(os.path.join(os.path.dirname(box.programs["hv_settings_shots"]), "horavel-settings_de.qm"),
-                 f"{WORK}/bin/")
     shots = f"{WORK}/shots"
     os.makedirs(shots)
     os.chown(shots, PAT.uid, PAT.gid)
