@@ -325,6 +325,8 @@ public:
     // not kept as the previous copy by the next save).
     bool managed = false;
     bool storeFallback = false;
+    // The store's directories were made (or found) by an earlier write that succeeded.
+    bool storeDirectoriesMade = false;
     // Minutes counted since the last successful save; when the last save failed; whether the
     // home copy of a managed account could not be written (each said once in the log).
     bool unsavedMinutes = false;

@@ -119,16 +119,19 @@ void Monitor::loadHomePolicy() {
 
 bool Monitor::writeStore(const std::string& bytes) {
     const std::string path = config.storePolicyPath(*user);
-    if (!system.makeRootDirectory(config.storeRoot, kStoreDirectoryMode) ||
-        !system.makeRootDirectory(config.storeRoot + "/policies", kStoreDirectoryMode)) {
+    // Made once per run, and again after a write failed (the store may have been removed).
+    if (!storeDirectoriesMade && (!system.makeRootDirectory(config.storeRoot, kStoreDirectoryMode) ||
+                                  !system.makeRootDirectory(config.storeRoot + "/policies", kStoreDirectoryMode))) {
         return false;
     }
+    storeDirectoriesMade = false;
     // The entry that served is the previous good copy from now on; one that could not be used
     // never takes that place.
     if (!storeFallback && system.fileExists(path)) {
         system.linkFile(path, config.storePreviousPath(*user));
     }
     if (!system.writeFileAtomic(path, bytes, kStoreFileMode, kRoot)) return false;
+    storeDirectoriesMade = true;
     storeFallback = false;
     policyFile = system.fileInfo(path);
     return true;

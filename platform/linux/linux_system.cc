@@ -81,7 +81,7 @@ int32_t LinuxSystem::uidByName(const std::string& name) { return uids_.uidByName
 
 std::optional<std::vector<ProcessEntry>> LinuxSystem::scanProcesses(
     const std::vector<uid_t>& uids, const std::function<bool(const ProcessEntry&)>& wantsExecutable) {
-    return scanProcessTable(uids, wantsExecutable);
+    return scanProcessTable(uids, wantsExecutable, "/proc", &processOwners_);
 }
 
 std::optional<ProcessEntry> LinuxSystem::processInfo(pid_t pid) { return readProcess(pid); }

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/config.h"
+#include "platform/linux/processes.h"
 #include "platform/linux/users.h"
 #include "platform/system.h"
 
@@ -68,6 +69,8 @@ private:
     // Who is at the console, created on first use (after the daemon has detached).
     std::unique_ptr<ConsoleLookup> console_;
     UidCache uids_;
+    // What the last scans of the process table learned of the processes' owners.
+    ProcessOwners processOwners_;
     std::unique_ptr<EventLoop> loop_;
     bool loopFailed_ = false;
     // The accounts the firewall table blocks, as last loaded.

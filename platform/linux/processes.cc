@@ -96,18 +96,32 @@ bool parseProcessStat(const std::string& line, ProcessEntry& entry, char& state)
 
 std::optional<std::vector<ProcessEntry>> scanProcessTable(
     const std::vector<uid_t>& uids, const std::function<bool(const ProcessEntry&)>& wantsExecutable,
-    const std::string& procRoot) {
+    const std::string& procRoot, ProcessOwners* owners) {
     std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(procRoot.c_str()), &closedir);
     if (!dir) return std::nullopt;
     const int procFd = dirfd(dir.get());
+    const auto wanted = [&](uid_t uid) { return std::find(uids.begin(), uids.end(), uid) != uids.end(); };
+    std::vector<ProcessOwners::Known> known;
+    const bool trustKnown = owners && owners->scansSinceFull + 1 < kFullOwnerScanEvery;
+    if (owners) known.reserve(owners->known.size() + 16);
     std::vector<ProcessEntry> found;
     while (const struct dirent* dirEntry = readdir(dir.get())) {
         const std::optional<pid_t> pid = pidOf(dirEntry->d_name);
         if (!pid) continue;
-        // One call per process for most of them: the directory's owner is the effective uid.
+        if (trustKnown) {
+            const auto seen = std::lower_bound(owners->known.begin(), owners->known.end(), *pid,
+                                               [](const ProcessOwners::Known& k, pid_t p) { return k.pid < p; });
+            if (seen != owners->known.end() && seen->pid == *pid && seen->inode == dirEntry->d_ino && seen->uid != 0 &&
+                !wanted(seen->uid)) {
+                known.push_back(*seen);
+                continue;
+            }
+        }
+        // One call per process for the rest: the directory's owner is the effective uid.
         struct stat owner {};
         if (fstatat(procFd, dirEntry->d_name, &owner, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        if (std::find(uids.begin(), uids.end(), owner.st_uid) == uids.end()) continue;
+        if (owners) known.push_back({*pid, dirEntry->d_ino, owner.st_uid});
+        if (!wanted(owner.st_uid)) continue;
 
         char path[32];
         entryPath(path, *pid, "stat");
@@ -118,6 +132,14 @@ std::optional<std::vector<ProcessEntry>> scanProcessTable(
         if (!stat || !readStat(stat.get(), entry)) continue;
         if (wantsExecutable(entry)) readExecutable(procFd, entry);
         found.push_back(std::move(entry));
+    }
+    if (owners) {
+        // /proc lists pids in ascending order already; another directory may not.
+        if (!std::is_sorted(known.begin(), known.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; })) {
+            std::sort(known.begin(), known.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
+        }
+        owners->known = std::move(known);
+        owners->scansSinceFull = trustKnown ? owners->scansSinceFull + 1 : 0;
     }
     return found;
 }

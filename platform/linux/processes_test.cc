@@ -21,35 +21,42 @@ namespace hv {
 namespace {
 
 // A child process that sets its name (and optionally its effective uid) and waits until
-// released; reaped on destruction.
+// released; reaped on destruction. Each byte written to it makes it take `laterEuid`.
 class NamedChild {
 public:
-    NamedChild(const std::string& name, std::optional<uid_t> euid = std::nullopt, bool undumpable = false) {
-        int ready[2];
-        if (pipe(release_) != 0 || pipe(ready) != 0) return;
+    NamedChild(const std::string& name, std::optional<uid_t> euid = std::nullopt, bool undumpable = false,
+               uid_t laterEuid = 0) {
+        if (pipe(release_) != 0 || pipe(ready_) != 0) return;
         pid_ = fork();
         if (pid_ == 0) {
             close(release_[1]);
-            close(ready[0]);
+            close(ready_[0]);
             prctl(PR_SET_NAME, name.c_str());
             if (euid && seteuid(*euid) != 0) _exit(1);
             if (undumpable && prctl(PR_SET_DUMPABLE, 0) != 0) _exit(1);
             char byte = 1;
-            if (write(ready[1], &byte, 1) != 1) _exit(1);
-            read(release_[0], &byte, 1);
+            if (write(ready_[1], &byte, 1) != 1) _exit(1);
+            while (read(release_[0], &byte, 1) == 1) {
+                if (seteuid(laterEuid) != 0 || write(ready_[1], &byte, 1) != 1) _exit(1);
+            }
             _exit(0);
         }
         close(release_[0]);
-        close(ready[1]);
+        close(ready_[1]);
         char byte = 0;
-        ok_ = pid_ > 0 && read(ready[0], &byte, 1) == 1;
-        close(ready[0]);
+        ok_ = pid_ > 0 && read(ready_[0], &byte, 1) == 1;
     }
     ~NamedChild() {
         close(release_[1]);
+        close(ready_[0]);
         if (pid_ > 0) waitpid(pid_, nullptr, 0);
     }
     bool ok() const { return ok_; }
+    // Makes it take its later effective uid, in place; true once it has.
+    bool changeUid() {
+        char byte = 1;
+        return write(release_[1], &byte, 1) == 1 && read(ready_[0], &byte, 1) == 1;
+    }
     // Lets it exit; it stays a zombie until destruction reaps it.
     void release() {
         close(release_[1]);
@@ -59,6 +66,7 @@ public:
 
 private:
     int release_[2] = {-1, -1};
+    int ready_[2] = {-1, -1};
     pid_t pid_ = -1;
     bool ok_ = false;
 };
@@ -177,6 +185,55 @@ TEST(ScanProcessTable, MatchesOnTheEffectiveUidWhateverTheDumpableState) {
     const std::optional<ProcessEntry> read = readProcess(hidden.pid());
     ASSERT_TRUE(read);
     EXPECT_EQ(read->uid, kOther);
+}
+
+TEST(ScanProcessTable, KnownOwnersStillSeeRootTakingAnAccountsUidInPlace) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to change a child's effective uid";
+    constexpr uid_t kOther = 4242426;
+    NamedChild child("hv-drops", std::nullopt, false, kOther);
+    ASSERT_TRUE(child.ok());
+    ProcessOwners owners;
+    EXPECT_FALSE(commOf(*scanProcessTable({kOther}, kNoExecutable, "/proc", &owners), child.pid()));
+    ASSERT_TRUE(child.changeUid());
+    EXPECT_EQ(commOf(*scanProcessTable({kOther}, kNoExecutable, "/proc", &owners), child.pid()), "hv-drops");
+}
+
+// Processes whose owners change between scans, in a /proc of directories made here: what the next
+// scan with known owners finds, and after how many scans at the latest.
+TEST(ScanProcessTable, KnownOwnersAreAskedAgainWhereAProcessCanHaveChanged) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to give the entries owners";
+    constexpr uid_t kAccount = 4242427, kStranger = 4242428;
+    TestDir proc;
+    auto entry = [&](const std::string& pid, uid_t owner) {
+        mkdir(proc.file(pid).c_str(), 0755);
+        std::ofstream(proc.file(pid + "/stat")) << pid << " (p" << pid << ") S 1 1 1 0 -1 4194560 1 0 0 0 0 0 0 0 20 0 1 0 5\n";
+        return chown(proc.file(pid).c_str(), owner, owner) == 0;
+    };
+    auto pids = [&](ProcessOwners& owners) {
+        std::vector<pid_t> got;
+        const auto list = scanProcessTable({kAccount}, kNoExecutable, proc.path(), &owners);
+        for (const ProcessEntry& e : *list) got.push_back(e.pid);
+        std::sort(got.begin(), got.end());
+        return got;
+    };
+    ASSERT_TRUE(entry("10", 0) && entry("11", kAccount) && entry("12", kStranger) && entry("13", kStranger) &&
+                entry("14", kStranger) && entry("15", kAccount));
+    ProcessOwners owners;
+    EXPECT_EQ(pids(owners), (std::vector<pid_t>{11, 15}));
+    // Root's process takes the account's uid; the account's own leaves it; a pid is reused by a new
+    // process (a new entry, kept apart from the old one's while both exist) of the account.
+    ASSERT_EQ(chown(proc.file("10").c_str(), kAccount, 0), 0);
+    ASSERT_EQ(chown(proc.file("11").c_str(), kStranger, 0), 0);
+    ASSERT_EQ(rename(proc.file("12").c_str(), proc.file("old12").c_str()), 0);
+    ASSERT_TRUE(entry("12", kAccount));
+    // Another account's process takes the account's uid: caught by a full scan.
+    ASSERT_EQ(chown(proc.file("13").c_str(), kAccount, 0), 0);
+    EXPECT_EQ(pids(owners), (std::vector<pid_t>{10, 12, 15}));
+    unsigned scans = 2;
+    for (bool found = false; !found && scans < 2 * kFullOwnerScanEvery; ++scans) {
+        found = pids(owners) == std::vector<pid_t>{10, 12, 13, 15};
+    }
+    EXPECT_EQ(scans, kFullOwnerScanEvery);
 }
 
 TEST(ScanProcessTable, UidWithoutProcessesGivesAnEmptyList) {
