@@ -1,9 +1,7 @@
 #include "platform/linux/console.h"
 
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -11,6 +9,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "platform/linux/test_mount_namespace.h"
 
 namespace hv {
 namespace {
@@ -48,20 +48,13 @@ void putRecord(const std::string& path, const char* content) {
     rename((path + ".new").c_str(), path.c_str());
 }
 
-// Runs a ConsoleLookup in a child with a private mount namespace in which /run is a fresh tmpfs,
-// setting up the logind records of each step in turn and looking up the console after each, and
-// returns what it saw, one "id uid leader name" (or "-" for nobody) per step, joined by " | ";
-// nullopt when namespaces are not available here.
+// Runs a ConsoleLookup in a private mount namespace in which /run is a fresh tmpfs, setting up the
+// logind records of each step in turn and looking up the console after each, and returns what it
+// saw, one "id uid leader name" (or "-" for nobody) per step, joined by " | "; nullopt when
+// namespaces are not available here.
 std::optional<std::string> consoleInNamespace(const std::vector<SeatSetup>& steps) {
-    int out[2];
-    if (pipe(out) != 0) return std::nullopt;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(out[0]);
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0) {
-            _exit(77);
-        }
+    return outputInMountNamespace([&]() -> std::optional<std::string> {
+        if (mount("tmpfs", "/run", "tmpfs", 0, "mode=0755") != 0) return std::nullopt;
         mkdir("/run/systemd", 0755);
         mkdir("/run/systemd/seats", 0755);
         mkdir("/run/systemd/sessions", 0755);
@@ -75,19 +68,8 @@ std::optional<std::string> consoleInNamespace(const std::vector<SeatSetup>& step
             text += s ? s->id + " " + std::to_string(s->uid) + " " + std::to_string(s->leader) + " " + s->userName
                       : "-";
         }
-        const bool written = write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
-        _exit(written ? 0 : 1);
-    }
-    close(out[1]);
-    std::string text;
-    char buffer[256];
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-    return text;
+        return text;
+    });
 }
 
 // Each case is a sequence of console states, looked up in turn by one ConsoleLookup: the records
