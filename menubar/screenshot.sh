@@ -25,26 +25,8 @@ if [ -z "${HORAVEL_SCREENSHOT_INNER:-}" ]; then
 fi
 
 mount -t tmpfs -o mode=1777 tmpfs /dev/shm
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Qt and the sanitizers: fontconfig's caches are not leaks of ours, and a killed run must not
-# be reported as one.
-export ASAN_OPTIONS=detect_leaks=0
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-
-display=:$((90 + RANDOM % 9))
-Xvfb "$display" -screen 0 640x360x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+. "$top/scripts/xvfb.sh"
+start_xvfb 90 640x360
 
 # A plain light desktop, and a dark panel across the top as many desktops have.
 convert -size 640x360 xc:'#d8dde3' "$work/desktop.png"

@@ -34,27 +34,10 @@ for tool in Xvfb xdotool dbus-daemon; do
 done
 [ -x "$shots" ] || { echo "screenshot.sh: build hv_settings_shots first in $build" >&2; exit 1; }
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Qt under the sanitizers: fontconfig's caches are not leaks of ours.
-export ASAN_OPTIONS=detect_leaks=0
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+. "$top/scripts/xvfb.sh"
 # English pictures, whatever this machine's language.
 export LANG=C.UTF-8 LANGUAGE=en
-
-display=:$((80 + RANDOM % 9))
-Xvfb "$display" -screen 0 1100x720x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+start_xvfb 80 1100x720
 
 dbus-daemon --session --nofork --print-address=3 3>"$work/address" &
 pids+=($!)
