@@ -70,6 +70,16 @@ void MainWindow::refresh() {
         [this](const QString& message) { statusBar()->showMessage(message); });
 }
 
+bool MainWindow::selectAccount(const QString& name) {
+    for (int i = 0; i < accounts.size(); ++i) {
+        if (accounts[i].name == name) {
+            list->setCurrentRow(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 void MainWindow::chosen(int row) {
     if (row < 0 || row == currentRow) return;
     if (!settleChanges()) {

@@ -28,6 +28,11 @@ public:
     // Fetches the accounts again; the chosen one stays chosen.
     void refresh();
 
+    // Chooses the account called `name` in the list, as a click on it would (unsaved changes of
+    // the one shown are asked about first, and staying keeps it). False when the list, as last
+    // fetched, has no such account.
+    bool selectAccount(const QString& name);
+
     QListWidget* accountList() const { return list; }
     AccountView* accountView() const { return account; }
     SettingsPage* settingsPage() const { return settings; }

@@ -36,6 +36,7 @@
 #include "settings/policy_pages.h"
 #include "settings/settings_page.h"
 #include "settings/tests/fake_admin_bus.h"
+#include "settings/tests/grid_drag.h"
 #include "settings/today_page.h"
 
 namespace hv::settings {
@@ -57,12 +58,6 @@ QJsonObject lastPolicySent(const test::FakeAdminBus& fake, const QString& user) 
 QJsonObject range(const char* day, const char* start, const char* end) {
     return {{QStringLiteral("day"), QLatin1String(day)}, {QStringLiteral("start"), QLatin1String(start)},
             {QStringLiteral("end"), QLatin1String(end)}};
-}
-
-void drag(WeekGrid* grid, int fromDay, int fromCell, int toDay, int toCell) {
-    QTest::mousePress(grid, Qt::LeftButton, {}, grid->cellRect(fromDay, fromCell).center());
-    QTest::mouseMove(grid, grid->cellRect(toDay, toCell).center());
-    QTest::mouseRelease(grid, Qt::LeftButton, {}, grid->cellRect(toDay, toCell).center());
 }
 
 }  // namespace
@@ -133,10 +128,7 @@ void SettingsTest::cleanupTestCase() {
 }
 
 void SettingsTest::choose(const QString& user) {
-    QListWidget* list = window->accountList();
-    for (int i = 0; i < list->count(); ++i) {
-        if (list->item(i)->text().startsWith(user)) list->setCurrentRow(i);
-    }
+    QVERIFY(window->selectAccount(user));
     AccountView* view = window->accountView();
     QCOMPARE(view->user(), user);
     QTRY_VERIFY_WITH_TIMEOUT(view->tabs()->isVisible() || view->limitButton()->isVisible(), kWaitMs);
@@ -148,8 +140,8 @@ void SettingsTest::paintingTheGridsSendsTheirRanges() {
     QTRY_VERIFY_WITH_TIMEOUT(view->tabs()->isVisible(), kWaitMs);
     view->tabs()->setCurrentWidget(view->hoursPage());
     // Saturday 21:00 to 22:30 added; the network taken away on Monday and Tuesday 16:00 to 17:00.
-    drag(view->hoursPage()->timeGrid(), 5, 42, 5, 44);
-    drag(view->hoursPage()->networkGrid(), 0, 32, 1, 33);
+    test::drag(view->hoursPage()->timeGrid(), 5, 42, 5, 44);
+    test::drag(view->hoursPage()->networkGrid(), 0, 32, 1, 33);
     QVERIFY(window->isWindowModified());
     view->save();
     QTRY_VERIFY_WITH_TIMEOUT(!lastPolicySent(*fake, QStringLiteral("anna")).isEmpty(), kWaitMs);
@@ -261,6 +253,8 @@ void SettingsTest::discardRestores() {
 }
 
 void SettingsTest::limitingAnAccountStartsWithTheDefaults() {
+    // The list shows "ben (no limits)"; only the account's name chooses it.
+    QVERIFY(!window->selectAccount(QStringLiteral("ben (no limits)")));
     choose(QStringLiteral("ben"));
     AccountView* view = window->accountView();
     QTRY_VERIFY_WITH_TIMEOUT(view->limitButton()->isVisible(), kWaitMs);

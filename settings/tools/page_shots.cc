@@ -29,17 +29,6 @@ namespace {
 
 constexpr int kWaitMs = 10000;
 
-bool choose(hv::settings::MainWindow* window, const QString& text) {
-    QListWidget* list = window->accountList();
-    for (int i = 0; i < list->count(); ++i) {
-        if (list->item(i)->text().startsWith(text)) {
-            list->setCurrentRow(i);
-            return true;
-        }
-    }
-    return false;
-}
-
 bool shoot(QWidget* window, const QString& dir, const QString& name) {
     // Lets pending answers and repaints land first.
     QTest::qWait(400);
@@ -70,7 +59,7 @@ int main(int argc, char** argv) {
     window.resize(1000, 660);
     window.show();
     if (!QTest::qWaitFor([&] { return window.accountList()->count() > 1; }, kWaitMs) ||
-        !choose(&window, managed)) {
+        !window.selectAccount(managed)) {
         std::fprintf(stderr, "hv_settings_shots: the service listed no account \"%s\"\n", argv[3]);
         return 1;
     }
@@ -91,13 +80,11 @@ int main(int argc, char** argv) {
         }
         if (!shoot(&window, outDir, QLatin1String(names[i]))) return 1;
     }
-    if (!choose(&window, unmanaged) ||
+    if (!window.selectAccount(unmanaged) ||
         !QTest::qWaitFor([&] { return view->limitButton()->isVisible(); }, kWaitMs) || !shoot(&window, outDir, QStringLiteral("limit"))) {
         return 1;
     }
-    if (!choose(&window, window.accountList()->item(window.accountList()->count() - 1)->text()) ||
-        !shoot(&window, outDir, QStringLiteral("system"))) {
-        return 1;
-    }
-    return 0;
+    // "Settings" is the list's last row.
+    window.accountList()->setCurrentRow(window.accountList()->count() - 1);
+    return shoot(&window, outDir, QStringLiteral("system")) ? 0 : 1;
 }
