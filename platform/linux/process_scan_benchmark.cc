@@ -4,11 +4,8 @@
 // desktop; otherwise they are the caller's own, the worst case).
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,9 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/benchmark_command.h"
 #include "platform/linux/processes.h"
-
-extern char** environ;
 
 namespace hv {
 namespace {
@@ -85,31 +81,7 @@ void BM_ScanOneAccountNamesOnly(benchmark::State& state) {
 BENCHMARK(BM_ScanOneAccountNamesOnly)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
 void BM_Pgrep(benchmark::State& state) {
-    const std::string uid = std::to_string(sleepers().account());
-    std::vector<std::string> argv = {"/usr/bin/pgrep", "-u", uid, "-x", "game3"};
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    struct rusage before {};
-    getrusage(RUSAGE_CHILDREN, &before);
-    for (auto _ : state) {
-        pid_t pid = 0;
-        if (posix_spawn(&pid, args[0], &quiet, nullptr, args.data(), environ) != 0) {
-            state.SkipWithError("pgrep cannot be started");
-            break;
-        }
-        waitpid(pid, nullptr, 0);
-    }
-    posix_spawn_file_actions_destroy(&quiet);
-    // The benchmark's own CPU time leaves out pgrep's; this is pgrep's, per run.
-    struct rusage after {};
-    getrusage(RUSAGE_CHILDREN, &after);
-    const auto micros = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec); };
-    const double used = micros(after.ru_utime) + micros(after.ru_stime) - micros(before.ru_utime) - micros(before.ru_stime);
-    state.counters["pgrep_cpu_us"] = benchmark::Counter(used / static_cast<double>(state.iterations()));
+    benchmarkCommand(state, {"/usr/bin/pgrep", "-u", std::to_string(sleepers().account()), "-x", "game3"}, "pgrep_cpu_us");
 }
 BENCHMARK(BM_Pgrep)->UseRealTime()->Unit(benchmark::kMicrosecond);
 

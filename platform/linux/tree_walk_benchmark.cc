@@ -3,19 +3,13 @@
 // one of 1,000,000 entries); both read it through the same warm cache, alternately.
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <vector>
 
+#include "platform/linux/benchmark_command.h"
 #include "platform/linux/tree_walk.h"
-
-extern char** environ;
 
 namespace hv {
 namespace {
@@ -23,15 +17,6 @@ namespace {
 std::string tree() {
     const char* root = std::getenv("HV_WALK_TREE");
     return root ? root : "";
-}
-
-double cpuMicros(int who) {
-    struct rusage usage {};
-    getrusage(who, &usage);
-    const auto micros = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec);
-    };
-    return micros(usage.ru_utime) + micros(usage.ru_stime);
 }
 
 void BM_WalkTreeSizes(benchmark::State& state) {
@@ -48,28 +33,7 @@ void BM_WalkTreeSizes(benchmark::State& state) {
 BENCHMARK(BM_WalkTreeSizes)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_DuS(benchmark::State& state) {
-    std::string root = tree();
-    std::vector<std::string> argv = {"/usr/bin/du", "-s", root};
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t quiet;
-    posix_spawn_file_actions_init(&quiet);
-    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-    const double before = cpuMicros(RUSAGE_CHILDREN);
-    for (auto _ : state) {
-        pid_t pid = 0;
-        int status = 0;
-        if (posix_spawn(&pid, args[0], &quiet, nullptr, args.data(), environ) != 0 ||
-            waitpid(pid, &status, 0) != pid || status != 0) {
-            state.SkipWithError("du -s failed");
-            break;
-        }
-    }
-    posix_spawn_file_actions_destroy(&quiet);
-    // The benchmark's own CPU time leaves out du's; this is du's, per run.
-    state.counters["du_cpu_us"] =
-        benchmark::Counter((cpuMicros(RUSAGE_CHILDREN) - before) / static_cast<double>(state.iterations()));
+    benchmarkCommand(state, {"/usr/bin/du", "-s", tree()}, "du_cpu_us");
 }
 BENCHMARK(BM_DuS)->UseRealTime()->Unit(benchmark::kMillisecond);
 
