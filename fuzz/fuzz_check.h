@@ -3,6 +3,7 @@
 // What every fuzz target checks besides "no crash, no sanitizer report": a decoder that fails
 // says why, and whatever decodes writes back into something that decodes again.
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
