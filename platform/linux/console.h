@@ -24,6 +24,8 @@ std::optional<ConsoleSession> activeConsoleSession(
 class ConsoleLookup {
 public:
     std::optional<ConsoleSession> current();
+    // The watch behind it, for a run loop to follow.
+    ConsoleWatch& watch() { return watch_; }
 
 private:
     ConsoleWatch watch_;

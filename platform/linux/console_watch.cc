@@ -1,10 +1,12 @@
 #include "platform/linux/console_watch.h"
 
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
+#include <filesystem>
 #include <utility>
 
 namespace hv {
@@ -21,6 +23,12 @@ ConsoleWatch::ConsoleWatch() : ConsoleWatch(Paths{}) {}
 
 ConsoleWatch::ConsoleWatch(Paths paths)
     : paths_(std::move(paths)), inotify_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    const std::filesystem::path passwd(paths_.passwd);
+    passwdDirectory_ = passwd.parent_path().string();
+    passwdName_ = passwd.filename().string();
+    // A link's target can change without its directory seeing it.
+    struct stat st {};
+    passwdIsLink_ = lstat(paths_.passwd.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
     watchDirectories();
 }
 
@@ -33,6 +41,7 @@ bool ConsoleWatch::watchDirectories() {
     };
     add(seatsWatch_, paths_.seats);
     add(sessionsWatch_, paths_.sessions);
+    if (!passwdIsLink_) add(passwdWatch_, passwdDirectory_);
     return wereInPlace;
 }
 
@@ -43,14 +52,17 @@ bool ConsoleWatch::drainEvents() {
         const ssize_t n = read(inotify_.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        any = true;
         for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
             const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
             // The directory was removed or its file system unmounted: the watch is gone.
             if (event->mask & IN_IGNORED) {
                 if (event->wd == seatsWatch_) seatsWatch_ = -1;
                 if (event->wd == sessionsWatch_) sessionsWatch_ = -1;
+                if (event->wd == passwdWatch_) passwdWatch_ = -1;
             }
+            // Of the user database's directory, only its own entry matters.
+            const bool counts = event->wd != passwdWatch_ || (event->len > 0 && passwdName_ == event->name);
+            any = any || counts || (event->mask & (IN_IGNORED | IN_Q_OVERFLOW));
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
@@ -58,15 +70,25 @@ bool ConsoleWatch::drainEvents() {
 }
 
 bool ConsoleWatch::passwdChanged() {
+    if (passwdWatch_ >= 0) return false;
     const std::optional<FileStamp> now = stampOf(paths_.passwd);
     const bool differs = now != passwd_;
     passwd_ = now;
     return differs;
 }
 
+int ConsoleWatch::follow() {
+    followed_ = static_cast<bool>(inotify_);
+    return followed_ ? inotify_.get() : -1;
+}
+
+void ConsoleWatch::takeEvents() {
+    if (inotify_ && drainEvents()) taken_ = true;
+}
+
 bool ConsoleWatch::changed() {
     // Every check runs each time, so that each one's record of what it saw is current.
-    const bool events = inotify_ && drainEvents();
+    const bool events = inotify_ && (followed_ ? std::exchange(taken_, false) : drainEvents());
     // A directory watched only from now on may have changed while it was not.
     const bool watched = watchDirectories();
     const bool passwd = passwdChanged();

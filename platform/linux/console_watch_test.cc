@@ -24,7 +24,8 @@ void putRenamed(const std::string& path, const std::string& content) {
 }
 
 // Each case changes something (or nothing) after the watch has settled, and says whether the
-// next call is to report a change; the call after that, with nothing changed, must not.
+// next call is to report a change; the call after that, with nothing changed, must not. Each runs
+// twice: with the watch reading its events itself, and followed by a loop that hands them over.
 TEST(ConsoleWatch, ReportsEachChangeOfTheRecordsOnceAndNothingElse) {
     struct Case {
         const char* what;
@@ -44,7 +45,9 @@ TEST(ConsoleWatch, ReportsEachChangeOfTheRecordsOnceAndNothingElse) {
          false},
         {"a file read", [](const TestDir& d) { std::ifstream(d.file("seats/seat0")).get(); }, false},
     };
+    for (const bool followed : {false, true}) {
     for (const Case& c : cases) {
+        SCOPED_TRACE(followed ? "followed" : "reading itself");
         TestDir dir;
         std::filesystem::create_directory(dir.file("seats"));
         std::filesystem::create_directory(dir.file("sessions"));
@@ -52,11 +55,23 @@ TEST(ConsoleWatch, ReportsEachChangeOfTheRecordsOnceAndNothingElse) {
         put(dir.file("sessions/2"), "CLASS=user\n");
         put(dir.file("passwd"), "kid:x:1000:1000::/:/bin/sh\n");
         ConsoleWatch watch({dir.file("seats"), dir.file("sessions"), dir.file("passwd")});
-        EXPECT_TRUE(watch.changed()) << c.what << ": the first call";
-        EXPECT_FALSE(watch.changed()) << c.what << ": settled";
+        if (followed) {
+            ASSERT_GE(watch.follow(), 0);
+        }
+        const auto ask = [&] {
+            if (followed) watch.takeEvents();
+            return watch.changed();
+        };
+        EXPECT_TRUE(ask()) << c.what << ": the first call";
+        EXPECT_FALSE(ask()) << c.what << ": settled";
         c.change(dir);
-        EXPECT_EQ(watch.changed(), c.reported) << c.what;
-        EXPECT_FALSE(watch.changed()) << c.what << ": once only";
+        // Followed, it looks at nothing itself until the loop hands the events over.
+        if (followed) {
+            EXPECT_FALSE(watch.changed()) << c.what << ": before the events are taken";
+        }
+        EXPECT_EQ(ask(), c.reported) << c.what;
+        EXPECT_FALSE(ask()) << c.what << ": once only";
+    }
     }
 }
 

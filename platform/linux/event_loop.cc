@@ -1,6 +1,7 @@
 #include "platform/linux/event_loop.h"
 
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/signalfd.h>
 
 #include <algorithm>
@@ -37,6 +38,7 @@ std::unique_ptr<EventLoop> EventLoop::create() {
 EventLoop::~EventLoop() {
     for (auto& timer : timers_) sd_event_source_disable_unref(timer->source);
     for (auto& signal : signals_) sd_event_source_disable_unref(signal->source);
+    for (auto& readable : readables_) sd_event_source_disable_unref(readable->source);
     sd_event_unref(event_);
 }
 
@@ -98,6 +100,25 @@ bool EventLoop::onSignal(int signo, std::function<void()> action) {
 
 int EventLoop::onSignalInfo(sd_event_source*, const struct signalfd_siginfo*, void* userdata) {
     static_cast<Signal*>(userdata)->action();
+    return 0;
+}
+
+bool EventLoop::onReadable(int fd, std::function<void()> action) {
+    auto entry = std::make_unique<Readable>();
+    entry->action = std::move(action);
+    if (sd_event_add_io(event_, &entry->source, fd, EPOLLIN, &EventLoop::onIo, entry.get()) < 0) return false;
+    // sd-event dispatches one source per iteration, the most important first: a descriptor that
+    // became readable before a timer fired is handled before the timer's action.
+    if (sd_event_source_set_priority(entry->source, SD_EVENT_PRIORITY_IMPORTANT) < 0) {
+        sd_event_source_disable_unref(entry->source);
+        return false;
+    }
+    readables_.push_back(std::move(entry));
+    return true;
+}
+
+int EventLoop::onIo(sd_event_source*, int, uint32_t, void* userdata) {
+    static_cast<Readable*>(userdata)->action();
     return 0;
 }
 

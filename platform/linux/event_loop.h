@@ -30,6 +30,9 @@ public:
     // sent before anyone could act on them are dropped, not replayed. Registering the same
     // signal again replaces the action.
     bool onSignal(int signo, std::function<void()> action);
+    // Runs `action` whenever `fd` is readable, before any timer due at the same wake-up. False
+    // when it cannot be added. The descriptor stays the caller's and must outlive the loop.
+    bool onReadable(int fd, std::function<void()> action);
     // Runs until exit() is called or the loop fails; the exit code, or a negative errno. With no
     // timer and no signal registered there is nothing to wait for: returns 0 at once.
     int run();
@@ -49,14 +52,20 @@ private:
         int signo = 0;
         std::function<void()> action;
     };
+    struct Readable {
+        sd_event_source* source = nullptr;
+        std::function<void()> action;
+    };
     explicit EventLoop(sd_event* event) : event_(event) {}
     static int onTimer(sd_event_source* source, uint64_t usec, void* userdata);
     static int onSignalInfo(sd_event_source* source, const struct signalfd_siginfo* info,
                             void* userdata);
+    static int onIo(sd_event_source* source, int fd, uint32_t events, void* userdata);
 
     sd_event* event_;
     std::vector<std::unique_ptr<Timer>> timers_;
     std::vector<std::unique_ptr<Signal>> signals_;
+    std::vector<std::unique_ptr<Readable>> readables_;
 };
 
 }  // namespace hv

@@ -85,6 +85,28 @@ TEST_F(EventLoopTest, SignalRaisedInsideACallbackRunsAfterIt) {
     EXPECT_EQ(order, (std::vector<std::string>{"tick-start", "tick-end", "usr1"}));
 }
 
+TEST_F(EventLoopTest, ReadableDescriptorIsHandledBeforeATimerDueAtTheSameWakeUp) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::vector<std::string> order;
+    ASSERT_TRUE(loop_->onReadable(fds[0], [&] {
+        char byte;
+        ASSERT_EQ(read(fds[0], &byte, 1), 1);
+        order.push_back("readable");
+    }));
+    // Due before the loop first waits, as the descriptor is readable.
+    ASSERT_TRUE(loop_->addTimer(1e-6, [&] {
+        order.push_back("tick");
+        loop_->exit(0);
+    }));
+    ASSERT_EQ(write(fds[1], "x", 1), 1);
+    EXPECT_EQ(loop_->run(), 0);
+    EXPECT_EQ(order, (std::vector<std::string>{"readable", "tick"}));
+    loop_.reset();
+    close(fds[0]);
+    close(fds[1]);
+}
+
 TEST_F(EventLoopTest, SignalPendingBeforeRegistrationIsDiscarded) {
     kill(getpid(), SIGUSR2);  // blocked, so it stays pending
     sigset_t pending;

@@ -61,7 +61,16 @@ std::optional<std::string> LinuxSystem::consoleUser() {
 }
 
 std::optional<ConsoleSession> LinuxSystem::consoleSession() {
-    if (!console_) console_ = std::make_unique<ConsoleLookup>();
+    if (!console_) {
+        console_ = std::make_unique<ConsoleLookup>();
+        // The loop takes the watch's events as they come, so that a tick with nothing changed
+        // makes no call to ask: after five seconds asleep, even a call that finds nothing is
+        // costly. Without a loop (a program that does not run one), the watch reads its events itself.
+        ConsoleWatch& watch = console_->watch();
+        if (loop_ && !loop_->onReadable(watch.follow(), [&watch] { watch.takeEvents(); })) {
+            console_ = std::make_unique<ConsoleLookup>();
+        }
+    }
     return console_->current();
 }
 
