@@ -83,7 +83,7 @@ int ConsoleWatch::follow() {
 }
 
 void ConsoleWatch::takeEvents() {
-    if (inotify_ && drainEvents()) taken_ = true;
+    if (followed_ && drainEvents()) taken_ = true;
 }
 
 bool ConsoleWatch::changed() {

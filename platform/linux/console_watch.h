@@ -42,7 +42,8 @@ public:
     // trusts takeEvents(), which the caller runs whenever the returned descriptor is readable. -1
     // (and the watch stays unfollowed) when there is no inotify descriptor.
     int follow();
-    // Reads every pending event, for the next changed().
+    // Reads every pending event, for the next changed(); nothing while unfollowed (changed() then
+    // reads them itself).
     void takeEvents();
 
 private:

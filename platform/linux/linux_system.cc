@@ -33,7 +33,12 @@ EventLoop* LinuxSystem::loop() {
 
 double LinuxSystem::now() { return wallClockNow(); }
 
-void LinuxSystem::sleepFor(double seconds) { sleepSeconds(seconds); }
+void LinuxSystem::sleepFor(double seconds) {
+    sleepSeconds(seconds);
+    // The loop did not run while this slept: what changed at the console meanwhile is taken now,
+    // for the lookup that follows a sleep (the logout's, after its notice).
+    if (console_) console_->watch().takeEvents();
+}
 
 double LinuxSystem::monotonicNow() { return monotonicClockNow(); }
 
