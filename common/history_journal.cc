@@ -110,23 +110,66 @@ std::optional<HistoryEvent> decodeEvent(const Json& j) {
 std::string historyJournalHeader(const std::string& id) { return Json{{"journal", id}}.dump(); }
 
 std::string encodeHistoryBatch(const HistoryWrite& batch) {
-    Json days = Json::array();
+    // Written once a minute in the daemon: the fixed frame and the numbers are put down directly,
+    // and only the strings go through the library, which escapes them. Names and details come
+    // from the child's side (application names): bytes that are not UTF-8 are replaced rather than
+    // refused, so one odd name never stops the history.
+    std::string out = "{\"days\":[";
+    const auto string = [&out](const std::string& text) {
+        out += Json(text).dump(-1, ' ', false, Json::error_handler_t::replace);
+    };
+    const auto number = [&out](int64_t value) { out += std::to_string(value); };
+    const char* separator = "";
     for (const DayUsage& usage : batch.usage) {
-        Json day = {{"acct", usage.account}, {"day", usage.day}, {"allow", usage.allowance}, {"grant", usage.granted},
-                    {"apps", Json::object()}};
-        if (usage.used) day["used"] = *usage.used;
-        for (const auto& [app, minutes] : usage.apps) day["apps"][app] = minutes;
-        days.push_back(std::move(day));
+        out += separator;
+        out += "{\"acct\":";
+        string(usage.account);
+        out += ",\"day\":";
+        number(usage.day);
+        if (usage.used) {
+            out += ",\"used\":";
+            number(*usage.used);
+        }
+        out += ",\"allow\":";
+        number(usage.allowance);
+        out += ",\"grant\":";
+        number(usage.granted);
+        out += ",\"apps\":{";
+        const char* comma = "";
+        for (const auto& [app, minutes] : usage.apps) {
+            out += comma;
+            string(app);
+            out += ':';
+            number(minutes);
+            comma = ",";
+        }
+        out += "}}";
+        separator = ",";
     }
-    Json events = Json::array();
+    out += "],\"events\":[";
+    separator = "";
     for (const HistoryEvent& e : batch.events) {
-        events.push_back({{"acct", e.account}, {"day", e.day}, {"time", e.time}, {"kind", e.kind}, {"detail", e.detail}});
+        out += separator;
+        out += "{\"acct\":";
+        string(e.account);
+        out += ",\"day\":";
+        number(e.day);
+        out += ",\"time\":";
+        string(e.time);
+        out += ",\"kind\":";
+        string(e.kind);
+        out += ",\"detail\":";
+        string(e.detail);
+        out += '}';
+        separator = ",";
     }
-    Json line = {{"days", std::move(days)}, {"events", std::move(events)}};
-    if (batch.pruneBefore) line["prune"] = *batch.pruneBefore;
-    // Names and details come from the child's side (application names, account names): bytes that
-    // are not UTF-8 are replaced rather than refused, so one odd name never stops the history.
-    return line.dump(-1, ' ', false, Json::error_handler_t::replace);
+    out += ']';
+    if (batch.pruneBefore) {
+        out += ",\"prune\":";
+        number(*batch.pruneBefore);
+    }
+    out += '}';
+    return out;
 }
 
 std::optional<HistoryWrite> decodeHistoryBatch(std::string_view line) {

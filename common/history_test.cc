@@ -365,6 +365,11 @@ TEST(HistoryJournal, HostileLinesAreNoBatch) {
     EXPECT_EQ(back->usage[1].granted, 5);
     EXPECT_EQ(back->events, odd.events);
     EXPECT_EQ(back->pruneBefore, 20251103);
+    // A name that is not UTF-8 (the child names its programs) is kept, its odd bytes replaced.
+    const std::optional<HistoryWrite> replaced =
+        decodeHistoryBatch(encodeHistoryBatch({{}, {{"kid", kToday, "", kEventAppEnded, "bad\xff.app"}}, {}}));
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(replaced->events.at(0).detail, "bad\xef\xbf\xbd.app");
 
     // In a journal: the header, empty lines and an over-long line.
     const std::string journal = historyJournalHeader("abc") + "\n\n" + line + "\n" + "{" +
