@@ -8,6 +8,7 @@ import re
 import signal
 import time
 
+import unit_sandbox
 from policies import policy
 from registry import scenario
 from sandbox import KID, PROGRAMS, STORE, WORK, check, guard_midnight, run, wait_until
@@ -141,6 +142,13 @@ def history_week(box):
             first = False
         wait_until(lambda: stored_day(moment) == (used,), 15, f"the day {days_back} days back in the history")
     check(not os.path.exists(f"{STORE}/history.sqlite"), "the daemon made a history database")
+    # The daily fold, under its unit's sandbox: the week goes into the database.
+    fold = run(unit_sandbox.command(f"{WORK}/unit_sandbox.py", f"{WORK}/horavel-history-fold.service",
+                                    [f"{WORK}/bin/horavelctl", "history", "--fold"]),
+               capture_output=True, env=box.daemon_env(), check=False, timeout=60)
+    said = fold.stdout.decode()
+    check(fold.returncode == 0 and re.fullmatch(rf"Folded [1-9]\d* saves of the daemon into {STORE}/history.sqlite\n", said),
+          f"the fold under its unit exited {fold.returncode}: {said!r} {fold.stderr.decode(errors='replace')!r}")
     said = box.ctl("grant", "kid", "5").decode()
     check("grant +5" in said, f"grant said {said!r}")
 
