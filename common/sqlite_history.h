@@ -1,9 +1,9 @@
 #pragma once
 
 // The usage history in an SQLite database (the root-held store's history.sqlite): WAL mode, so
-// the daemon's writes and the readers' queries do not wait on each other, and a short busy
-// timeout, so a writer that finds the database locked by another fails soon (and keeps its batch
-// to try again) rather than holding up its caller.
+// the writers (the login check, grants, folds of the daemon's journal) and the readers' queries do
+// not wait on each other, and a short busy timeout, so a writer that finds the database locked by
+// another fails soon rather than holding up its caller (a login, a fold the next reader retries).
 //
 // Schema version 2 (PRAGMA user_version): days(account, day, used, allowance, granted),
 // apps(account, day, app, minutes), events(id, account, day, time, kind, detail); `day` is the
