@@ -312,7 +312,10 @@ void AdminService::logout(sd_bus_message* call) {
 void AdminService::history(sd_bus_message* call) {
     const char* user = nullptr;
     uint32_t days = 0;
-    if (readArguments(call, "su", &user, &days)) replyJson(call, historyJson(tools_.config, user, days, tools_.now()));
+    if (readArguments(call, "su", &user, &days)) {
+        // A fold that fails goes to the service's log (the journal of its unit).
+        replyJson(call, historyJson(tools_.config, user, days, tools_.now(), std::cerr));
+    }
 }
 
 }  // namespace

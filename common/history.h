@@ -4,7 +4,9 @@
 // the minutes of each application, and the events of the day (warnings, logouts, applications
 // ended, the disk quota, refused logins, grants). The daemon writes it with each save; the PAM
 // module adds refused logins, `horavelctl grant` the grants; `horavelctl history` and the admin
-// service read it. HistoryStore is the one way in: the daemon's logic never touches the database.
+// service read it. The daemon only writes, through a HistoryWriter (the journal beside the
+// database, common/history_journal.h), so that it links no database; the readers hold a
+// HistoryStore, which reads and writes.
 
 #include <cstdint>
 #include <map>
@@ -62,15 +64,19 @@ struct HistoryDay {
     uint32_t allowance = 0;
     int32_t granted = 0;
     std::map<std::string, int32_t> apps;
-    std::vector<HistoryEvent> events;  // in the order they were written
+    std::vector<HistoryEvent> events;  // in time order; those of the same second as written
 };
 
-class HistoryStore {
+class HistoryWriter {
 public:
-    virtual ~HistoryStore() = default;
-    // Writes the whole batch in one transaction. On failure nothing is written and `error` says
-    // why in one line; the caller keeps the batch to try again.
+    virtual ~HistoryWriter() = default;
+    // Writes the whole batch at once. On failure nothing is written and `error` says why in one
+    // line; the caller keeps the batch to try again.
     virtual bool write(const HistoryWrite& batch, std::string& error) = 0;
+};
+
+class HistoryStore : public HistoryWriter {
+public:
     // The days of `account` from `firstDay` to `lastDay` (yyyymmdd, both included) that have
     // anything stored, oldest first; nullopt with `error` when the store cannot be read. A store
     // that does not exist yet holds no days.

@@ -12,7 +12,7 @@ namespace hv {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS days (account TEXT NOT NULL, day INTEGER NOT NULL, used INTEGER NOT NULL,"
@@ -22,7 +22,14 @@ constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, account TEXT NOT NULL, day INTEGER NOT NULL,"
     " time TEXT NOT NULL, kind TEXT NOT NULL, detail TEXT NOT NULL);"
     "CREATE INDEX IF NOT EXISTS events_by_day ON events (account, day);"
-    "PRAGMA user_version = 1;";
+    "CREATE TABLE IF NOT EXISTS journal_folded (one INTEGER PRIMARY KEY CHECK (one = 1), journal TEXT NOT NULL,"
+    " offset INTEGER NOT NULL);"
+    "PRAGMA user_version = 2;";
+// Version 1 lacked only the journal's mark.
+constexpr const char* kMigrateFrom1 =
+    "CREATE TABLE IF NOT EXISTS journal_folded (one INTEGER PRIMARY KEY CHECK (one = 1), journal TEXT NOT NULL,"
+    " offset INTEGER NOT NULL);"
+    "PRAGMA user_version = 2;";
 
 // Prepared once, like the statements below: parsing them again on every save would cost more than
 // the rest of the write.
@@ -44,8 +51,12 @@ constexpr const char* kPruneEvents = "DELETE FROM events WHERE day < ?1";
 constexpr const char* kReadDays =
     "SELECT day, used, allowance, granted FROM days WHERE account = ?1 AND day BETWEEN ?2 AND ?3";
 constexpr const char* kReadApps = "SELECT day, app, minutes FROM apps WHERE account = ?1 AND day BETWEEN ?2 AND ?3";
+// Grants and refused logins are written straight in, the daemon's events when its journal is
+// folded: the time orders them, the order of writing only within a second.
 constexpr const char* kReadEvents =
-    "SELECT day, time, kind, detail FROM events WHERE account = ?1 AND day BETWEEN ?2 AND ?3 ORDER BY id";
+    "SELECT day, time, kind, detail FROM events WHERE account = ?1 AND day BETWEEN ?2 AND ?3 ORDER BY time, id";
+constexpr const char* kReadMark = "SELECT journal, offset FROM journal_folded";
+constexpr const char* kWriteMark = "INSERT OR REPLACE INTO journal_folded (one, journal, offset) VALUES (1, ?1, ?2)";
 
 void bindText(sqlite3_stmt* s, int index, const std::string& text) {
     sqlite3_bind_text(s, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -124,12 +135,14 @@ bool SqliteHistory::open(bool create, bool& missing, std::string& error) {
         missing = true;
         return false;
     }
-    if (found == 0) {
+    if (found < kSchemaVersion) {
+        // A reader migrates too: the change only adds a table, and both statements would do nothing
+        // on a database another process migrated meanwhile.
         if (!execute("BEGIN IMMEDIATE", error)) {
             close();
             return false;
         }
-        if (!execute(kSchema, error) || !execute("COMMIT", error)) {
+        if (!execute(found == 0 ? kSchema : kMigrateFrom1, error) || !execute("COMMIT", error)) {
             close();
             return false;
         }
@@ -162,13 +175,63 @@ sqlite3_stmt* SqliteHistory::statement(const char* sql, std::string& error) {
 }
 
 bool SqliteHistory::write(const HistoryWrite& batch, std::string& error) {
+    return writeBatches(std::span(&batch, 1), nullptr, error);
+}
+
+bool SqliteHistory::fold(std::span<const HistoryWrite> batches, const JournalMark& mark, std::string& error) {
+    return writeBatches(batches, &mark, error);
+}
+
+std::optional<SqliteHistory::JournalMark> SqliteHistory::journalMark(std::string& error) {
+    bool missing = false;
+    if (!open(false, missing, error)) {
+        if (missing) return JournalMark{};
+        return std::nullopt;
+    }
+    sqlite3_stmt* s = statement(kReadMark, error);
+    if (s == nullptr) {
+        close();
+        return std::nullopt;
+    }
+    JournalMark mark;
+    const int step = sqlite3_step(s);
+    if (step == SQLITE_ROW) {
+        mark.journal = columnText(s, 0);
+        mark.offset = static_cast<uint64_t>(sqlite3_column_int64(s, 1));
+    }
+    sqlite3_reset(s);
+    if (step == SQLITE_ROW || step == SQLITE_DONE) return mark;
+    error = path_ + ": " + sqlite3_errmsg(db_);
+    close();
+    return std::nullopt;
+}
+
+bool SqliteHistory::writeBatches(std::span<const HistoryWrite> batches, const JournalMark* mark, std::string& error) {
     bool missing = false;
     if (!open(true, missing, error)) return false;
+    // A fold empties the journal right after its commit: that commit must be on the disk first,
+    // which NORMAL leaves to the next checkpoint.
+    if (mark && !execute("PRAGMA synchronous = FULL", error)) {
+        close();
+        return false;
+    }
     if (!step(kBegin, error)) {
         close();
         return false;
     }
-    if (writeAll(batch, error) && step(kCommit, error)) return true;
+    bool ok = true;
+    for (const HistoryWrite& batch : batches) ok = ok && writeAll(batch, error);
+    if (ok && mark) {
+        sqlite3_stmt* s = statement(kWriteMark, error);
+        ok = s != nullptr;
+        if (ok) {
+            bindText(s, 1, mark->journal);
+            sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(mark->offset));
+            ok = sqlite3_step(s) == SQLITE_DONE;
+            if (!ok) error = path_ + ": " + sqlite3_errmsg(db_);
+        }
+    }
+    if (ok && step(kCommit, error) && (!mark || execute("PRAGMA synchronous = NORMAL", error))) return true;
     // Whatever went wrong (a lock, a full disk, a file replaced), the next write starts from a
     // fresh connection; closing rolls back what this one began.
     close();

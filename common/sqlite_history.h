@@ -1,15 +1,19 @@
 #pragma once
 
 // The usage history in an SQLite database (the root-held store's history.sqlite): WAL mode, so
-// the daemon's writes and the readers' queries do not wait on each other, and a short busy
-// timeout, so a writer that finds the database locked by another fails soon (and keeps its batch
-// to try again) rather than holding up its caller.
+// the writers (the login check, grants, folds of the daemon's journal) and the readers' queries do
+// not wait on each other, and a short busy timeout, so a writer that finds the database locked by
+// another fails soon rather than holding up its caller (a login, a fold the next reader retries).
 //
-// Schema version 1 (PRAGMA user_version): days(account, day, used, allowance, granted),
+// Schema version 2 (PRAGMA user_version): days(account, day, used, allowance, granted),
 // apps(account, day, app, minutes), events(id, account, day, time, kind, detail); `day` is the
-// local date as yyyymmdd. A database of a later version is refused, never rewritten.
+// local date as yyyymmdd; journal_folded(one, journal, offset), the one row saying how far the
+// daemon's journal (common/history_journal.h) has been folded in. A version 1 database is given the
+// new table on open; one of a later version is refused, never rewritten.
 
+#include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 
 #include "common/history.h"
@@ -33,6 +37,17 @@ public:
     std::optional<std::vector<HistoryDay>> read(const std::string& account, int firstDay, int lastDay,
                                                 std::string& error) override;
 
+    // How far a journal has been folded in: its id and the offset just past its last line applied.
+    struct JournalMark {
+        std::string journal;
+        uint64_t offset = 0;
+    };
+    // The mark the last fold left; an empty one when none did or there is no database yet.
+    std::optional<JournalMark> journalMark(std::string& error);
+    // Writes the batches in order, as `write` would each, and the new mark, in one transaction:
+    // all of it lands, or none does.
+    bool fold(std::span<const HistoryWrite> batches, const JournalMark& mark, std::string& error);
+
 private:
     // Opens the database, creating it and its schema when `create`; false with `error` otherwise.
     // With `create` false, a missing file is `missing` and no error.
@@ -44,6 +59,8 @@ private:
     // Runs the kept statement for `sql` (one without rows) to its end.
     bool step(const char* sql, std::string& error);
     bool writeAll(const HistoryWrite& batch, std::string& error);
+    // One transaction for the batches and, when given, the mark.
+    bool writeBatches(std::span<const HistoryWrite> batches, const JournalMark* mark, std::string& error);
 
     const std::string path_;
     const int busyMilliseconds_;

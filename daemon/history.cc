@@ -69,7 +69,7 @@ void Monitor::saveHistory() {
         historyFailedAt = now;
         return;
     }
-    if (historyFailedAt) logIt("history written again to " + config.storeHistoryPath());
+    if (historyFailedAt) logIt("history written again to " + config.storeHistoryJournalPath());
     historyFailedAt.reset();
     historyDays.clear();
     historyEvents.clear();

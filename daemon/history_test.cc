@@ -1,5 +1,9 @@
-#include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include "common/history_fold.h"
+#include "common/history_journal.h"
 #include "common/sqlite_history.h"
 #include "daemon/monitors_fixture.h"
 #include "platform/linux/test_dir.h"
@@ -9,10 +13,11 @@ namespace {
 
 constexpr int kSunday = 20261206;
 
-// Kid at the console with a real history database in a temporary directory.
+// Kid at the console with a real journal and history database in a temporary directory; each
+// read folds the journal in first, as `horavelctl history` does.
 class HistoryTest : public MonitorTest {
 protected:
-    HistoryTest() : store(dir.file("history.sqlite"), 1) {}
+    HistoryTest() : journal(dir.file("history.journal")), store(dir.file("history.sqlite"), 1) {}
 
     Monitor& kidAtConsole(int32_t allowance, int32_t used) {
         plantRunningSettings({{"appmon", Value::integer(1)}});
@@ -20,15 +25,20 @@ protected:
                             appRecord("game.app", Value::integer(30, 'i'), Value::integer(0, 'i'))}));
         session = sys.login("kid");
         monitor = std::make_unique<Monitor>(sys, config);
-        monitor->history = &store;
+        monitor->history = &journal;
         return start();
     }
 
-    HistoryDay day(int date) {
+    std::vector<HistoryDay> days(int first, int last) {
         std::string error;
-        const auto days = store.read("kid", date, date, error);
+        EXPECT_TRUE(foldHistoryJournal(dir.file("history.journal"), store, error)) << error;
+        const auto days = store.read("kid", first, last, error);
         EXPECT_TRUE(days) << error;
-        return days && days->size() == 1 ? days->front() : HistoryDay{};
+        return days ? *days : std::vector<HistoryDay>{};
+    }
+    HistoryDay day(int date) {
+        const std::vector<HistoryDay> found = days(date, date);
+        return found.size() == 1 ? found.front() : HistoryDay{};
     }
     static std::vector<std::string> kinds(const HistoryDay& d) {
         std::vector<std::string> k;
@@ -37,6 +47,7 @@ protected:
     }
 
     TestDir dir;
+    HistoryJournal journal;
     SqliteHistory store;
     ConsoleSession session;
 };
@@ -70,25 +81,24 @@ TEST_F(HistoryTest, UsedUpApplicationEndedIsAnEventOncePerProcess) {
     EXPECT_EQ(kinds(day(kSunday)), std::vector<std::string>{"app-ended:game.app"});
 }
 
-TEST_F(HistoryTest, ALockedDatabaseIsSaidOnceAndWrittenLater) {
+TEST_F(HistoryTest, ALockedJournalIsSaidOnceAndWrittenLater) {
     kidAtConsole(60, 0);
     tickUntil([&] { return monitor->umin == 1; });
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(dir.file("history.sqlite").c_str(), &other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    // A fold holds the journal's lock.
+    const int fold = ::open(dir.file("history.journal").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(fold, LOCK_EX), 0);
     tickUntil([&] { return monitor->umin == 4; });
     size_t failures = 0;
     for (const std::string& m : logMessages()) failures += m.rfind("history could not be written", 0) == 0;
     EXPECT_EQ(failures, 1u);
-    EXPECT_EQ(day(kSunday).used, 1) << "nothing was written while locked";
     monitor->recordEvent(kEventQuota);
+    ::close(fold);
+    EXPECT_EQ(day(kSunday).used, 1) << "nothing was written while locked";
 
-    ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(other);
     tickUntil([&] { return monitor->umin == 6; });
-    EXPECT_EQ(countLog("history written again to " + config.storeHistoryPath()), 1u);
+    EXPECT_EQ(countLog("history written again to " + config.storeHistoryJournalPath()), 1u);
     EXPECT_EQ(day(kSunday).used, 6);
-    EXPECT_EQ(kinds(day(kSunday)), std::vector<std::string>{"quota"}) << "kept while the database was locked";
+    EXPECT_EQ(kinds(day(kSunday)), std::vector<std::string>{"quota"}) << "kept while the journal was locked";
 }
 
 TEST_F(HistoryTest, DaysOlderThanKeptArePrunedOncePerDate) {
@@ -102,17 +112,17 @@ TEST_F(HistoryTest, DaysOlderThanKeptArePrunedOncePerDate) {
     kidAtConsole(0, 0);
     sys.setTime(utc(2026, 12, 6, 23, 55));
     tickUntil([&] { return monitor->umin == 1; });
-    std::vector<HistoryDay> days = *store.read("kid", 0, 99991231, error);
-    ASSERT_EQ(days.size(), 2u);
-    EXPECT_EQ(days[0].day, shiftDay(kSunday, -(kHistoryDays - 1)));
-    EXPECT_EQ(days[1].day, kSunday);
+    std::vector<HistoryDay> stored = days(0, 99991231);
+    ASSERT_EQ(stored.size(), 2u);
+    EXPECT_EQ(stored[0].day, shiftDay(kSunday, -(kHistoryDays - 1)));
+    EXPECT_EQ(stored[1].day, kSunday);
 
     tickUntil([&] { return monitor->lastResetDay == 20261207; });
     tick();
-    days = *store.read("kid", 0, 99991231, error);
-    ASSERT_EQ(days.size(), 2u) << "the day 400 days before Monday is gone at Monday's reset";
-    EXPECT_EQ(days[0].day, kSunday);
-    EXPECT_EQ(days[1].day, 20261207);
+    stored = days(0, 99991231);
+    ASSERT_EQ(stored.size(), 2u) << "the day 400 days before Monday is gone at Monday's reset";
+    EXPECT_EQ(stored[0].day, kSunday);
+    EXPECT_EQ(stored[1].day, 20261207);
 }
 
 }  // namespace

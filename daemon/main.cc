@@ -10,19 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "common/sqlite_history.h"
+#include "common/history_journal.h"
 #include "common/table_element.h"
 #include "daemon/command_line.h"
 #include "daemon/startup.h"
 #include "platform/config.h"
 #include "platform/linux/instance_lock.h"
 #include "platform/linux/linux_system.h"
-
-namespace {
-
-constexpr int kHistoryBusyMilliseconds = 200;
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (const std::optional<int> answered =
@@ -60,9 +54,9 @@ int main(int argc, char** argv) {
     (void)daemon(0, 1);
 
     hv::LinuxSystem system(config);
-    // A tick never waits long for a database that a reader or the login check holds: the write
-    // fails, is kept, and is tried again a minute later.
-    hv::SqliteHistory history(config.storeHistoryPath(), kHistoryBusyMilliseconds);
+    // Appended to the journal, which `horavelctl history` folds into the database; a tick never
+    // waits for a fold that holds it: the write fails, is kept, and is tried again a minute later.
+    hv::HistoryJournal history(config.storeHistoryJournalPath());
     const int result = hv::runDaemon(system, config, getpid(), &history);
 
     syslog(LOG_NOTICE, "HVL terminated");

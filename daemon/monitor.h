@@ -333,8 +333,8 @@ public:
     std::optional<double> saveFailedAt;
     bool mirrorFailing = false;
 
-    // Where the history goes (runDaemon gives the store's database); none: no history is kept.
-    HistoryStore* history = nullptr;
+    // Where the history goes (runDaemon gives the journal beside the store's database); none: no history is kept.
+    HistoryWriter* history = nullptr;
     // Minutes counted (or a policy loaded) since the loaded account's day was last put in
     // `historyDays`; the days and events not yet written (kept across a failed write, the days by
     // account and date); when the last write failed; the date whose pruning has been done.

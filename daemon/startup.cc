@@ -21,7 +21,7 @@ void installSignalHandlers(System& system, Monitor& monitor) {
     });
 }
 
-int runDaemon(System& system, const Config& config, pid_t pid, HistoryStore* history) {
+int runDaemon(System& system, const Config& config, pid_t pid, HistoryWriter* history) {
     system.writeFileInPlace(config.pidFile, std::to_string(pid));
     // A run that ended without its stop (killed, crashed) may have left accounts blocked.
     system.clearFirewall();

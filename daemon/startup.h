@@ -23,6 +23,6 @@ void installSignalHandlers(System& system, Monitor& monitor);
 // the policy, and runs the loop. When the loop returns, clears the firewall table, removes the pid
 // file and returns the loop's result.
 // `history` receives the usage history (none: no history is kept).
-int runDaemon(System& system, const Config& config, pid_t pid, HistoryStore* history);
+int runDaemon(System& system, const Config& config, pid_t pid, HistoryWriter* history);
 
 }  // namespace hv

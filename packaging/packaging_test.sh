@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary root and checks what lands there: every program, the units of the
-# daemon and the admin service (about which `systemd-analyze verify` must say nothing, with ExecStart
+# daemon, the admin service and the daily history fold (about which `systemd-analyze verify` must say nothing, with ExecStart
 # pointing at the installed program, and which `systemd-analyze security` must rate 4.0 or better), the
 # admin service's activation file, bus policy and polkit action, the logrotate rule (logrotate --debug), the
 # autostart entry (desktop-file-validate), the PAM module with its pam-auth-update profile, the manual
@@ -27,6 +27,8 @@ expect() {
 for program in horaveld horavelset horavelctl horavel-admind; do expect "$prefix/sbin/$program"; done
 expect "$unit_dir_installed/horaveld.service"
 expect "$unit_dir_installed/horavel-admind.service"
+expect "$unit_dir_installed/horavel-history-fold.service"
+expect "$unit_dir_installed/horavel-history-fold.timer"
 expect "$prefix/share/dbus-1/system.d/org.horavel.Admin1.conf"
 expect "$prefix/share/dbus-1/system-services/org.horavel.Admin1.service"
 expect "$prefix/share/polkit-1/actions/org.horavel.manage.policy"
@@ -63,6 +65,13 @@ sed "s#^ExecStart=.*#ExecStart=$root$prefix/sbin/horavel-admind#" "$root$unit_di
   >"$unit_dir/horavel-admind.service"
 grep -qx "ExecStart=$prefix/sbin/horavel-admind" "$root$unit_dir_installed/horavel-admind.service" || {
   echo "FAIL: the admin service's unit does not start $prefix/sbin/horavel-admind"; exit 1; }
+sed "s#^ExecStart=$prefix/sbin/horavelctl #ExecStart=$root$prefix/sbin/horavelctl #" \
+  "$root$unit_dir_installed/horavel-history-fold.service" >"$unit_dir/horavel-history-fold.service"
+grep -qx "ExecStart=$prefix/sbin/horavelctl history --fold" "$root$unit_dir_installed/horavel-history-fold.service" || {
+  echo "FAIL: the history fold's unit does not run $prefix/sbin/horavelctl history --fold"; exit 1; }
+cp "$root$unit_dir_installed/horavel-history-fold.timer" "$unit_dir/"
+grep -qx "WantedBy=timers.target" "$unit_dir/horavel-history-fold.timer" || {
+  echo "FAIL: the history fold's timer is not wanted by timers.target"; exit 1; }
 # The bus starts the admin service through systemd: the activation file must name the unit, and the
 # unit must be of Type=dbus for the name the activation file serves.
 for setting in Type=dbus BusName=org.horavel.Admin1; do
@@ -94,7 +103,7 @@ if [ -n "$about_ours" ] || { [ $verified -ne 0 ] && [ -z "$messages" ]; }; then
 fi
 # The unit's sandbox: systemd's own rating must stay in its "OK" band or better (4.0 and below; the
 # daemon's unit rated 9.6 before it was confined).
-for unit in horaveld.service horavel-admind.service; do
+for unit in horaveld.service horavel-admind.service horavel-history-fold.service; do
   security=$(systemd-analyze security --offline=true --threshold=40 "$unit_dir/$unit" 2>&1) || {
     echo "$security"; echo "FAIL: systemd-analyze security rates $unit above 4.0"; exit 1; }
   grep "Overall exposure level" <<<"$security" || { echo "$security"; echo "FAIL: $unit was not rated"; exit 1; }
@@ -143,10 +152,11 @@ words=$(bash -c '
   COMP_WORDS=(horavelctl settings set warn); COMP_CWORD=3; _horavelctl; echo "${COMPREPLY[*]}"
   COMP_WORDS=(horavelctl settings set ""); COMP_CWORD=3; _horavelctl; echo "${COMPREPLY[*]}"
   COMP_WORDS=(horavelctl settings ""); COMP_CWORD=2; _horavelctl; echo "${COMPREPLY[*]}"
-  COMP_WORDS=(horavelctl policy ""); COMP_CWORD=2; _horavelctl; echo "${COMPREPLY[*]}"' bash "$completion") || {
+  COMP_WORDS=(horavelctl policy ""); COMP_CWORD=2; _horavelctl; echo "${COMPREPLY[*]}"
+  COMP_WORDS=(horavelctl history --); COMP_CWORD=2; _horavelctl; echo "${COMPREPLY[*]}"' bash "$completion") || {
   echo "$words"; echo "FAIL: the bash completion does not load"; exit 1; }
 for word in decode encode settings policy grant logout status history doctor --version warntime= warnmsg= warnonce= \
-  grantmsg= netmethod= reset list remove; do
+  grantmsg= netmethod= reset list remove --fold; do
   grep -qw -- "$word" <<<"$words" || { echo "$words"; echo "FAIL: the completion does not offer $word"; exit 1; }
 done
 echo "PASS: installed tree, unit, log rule, autostart entry, manual pages and completion verified"

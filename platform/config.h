@@ -54,6 +54,8 @@ struct Config {
     }
     // The usage history of every account (common/sqlite_history.h).
     std::string storeHistoryPath() const { return storeRoot + "/history.sqlite"; }
+    // The daemon's history not yet folded into the database (common/history_journal.h).
+    std::string storeHistoryJournalPath() const { return storeRoot + "/history.journal"; }
 };
 
 }  // namespace hv

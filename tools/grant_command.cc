@@ -4,6 +4,7 @@
 
 #include "common/grant.h"
 #include "common/history.h"
+#include "common/history_fold.h"
 #include "common/sqlite_history.h"
 #include "common/policy_store.h"
 #include "common/table_element.h"
@@ -93,6 +94,11 @@ Outcome<int32_t> grantToday(const Config& config, const std::string& user, int32
                                  {{user, today, historyTime(unixTime), kEventGrant, std::to_string(given)}},
                                  {}};
         std::string error;
+        // The daemon's saves made before the grant go in first, so that none of them, folded later,
+        // puts back the allowance and grant of before. A fold that fails changes nothing: the
+        // daemon's next save carries the grant.
+        (void)foldHistoryJournal(config.storeHistoryJournalPath(), history, error);
+        error.clear();
         if (!history.write(write, error)) out << "Not recorded in the history: " << error << "\n";
     }
     if (total != sum) {

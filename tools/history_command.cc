@@ -8,6 +8,7 @@
 
 #include "common/grant.h"
 #include "common/history.h"
+#include "common/history_fold.h"
 #include "common/policy_store.h"
 #include "common/sqlite_history.h"
 #include "common/table_element.h"
@@ -66,7 +67,8 @@ std::string bar(int64_t used, int64_t scale) {
 
 }  // namespace
 
-Outcome<Json> historyJson(const Config& config, const std::string& user, uint32_t days, double unixTime) {
+Outcome<Json> historyJson(const Config& config, const std::string& user, uint32_t days, double unixTime,
+                          std::ostream& notes) {
     const std::string command = "horavelctl history: ";
     if (!usableAccountName(user)) return {{}, invalidRequest(command + "\"" + user + "\" is not an account name")};
     if (days < 1 || days > static_cast<uint32_t>(kHistoryDays)) {
@@ -77,6 +79,15 @@ Outcome<Json> historyJson(const Config& config, const std::string& user, uint32_
     const int first = shiftDay(today, -static_cast<int>(days - 1));
     SqliteHistory store(config.storeHistoryPath(), kBusyMilliseconds);
     std::string error;
+    // The daemon's minutes since the last fold are in its journal; without them the read still
+    // shows what the database holds.
+    if (const std::optional<HistoryFold> folded = foldHistoryJournal(config.storeHistoryJournalPath(), store, error); !folded) {
+        notes << command << "the daemon's latest history is not shown: " << error << "\n";
+        error.clear();
+    } else if (folded->skipped > 0) {
+        notes << command << folded->skipped << " damaged lines of " << config.storeHistoryJournalPath()
+              << " were skipped\n";
+    }
     const std::optional<std::vector<HistoryDay>> stored = store.read(user, first, today, error);
     if (!stored) return {{}, failedRequest(command + "cannot read the history: " + error)};
     std::map<int, const HistoryDay*> byDay;
@@ -108,9 +119,23 @@ Outcome<Json> historyJson(const Config& config, const std::string& user, uint32_
     return {Json{{"user", user}, {"days", std::move(list)}, {"total", total}}, std::nullopt};
 }
 
+int runHistoryFold(const Config& config, std::ostream& out, std::ostream& err) {
+    SqliteHistory store(config.storeHistoryPath(), kBusyMilliseconds);
+    std::string error;
+    const std::optional<HistoryFold> folded = foldHistoryJournal(config.storeHistoryJournalPath(), store, error);
+    if (!folded) {
+        err << "horavelctl history --fold: " << error << "\n";
+        return 1;
+    }
+    out << "Folded " << folded->applied << " saves of the daemon into " << config.storeHistoryPath();
+    if (folded->skipped > 0) out << " (" << folded->skipped << " damaged lines skipped)";
+    out << "\n";
+    return 0;
+}
+
 int runHistory(const Config& config, const std::string& user, uint32_t days, bool asJson, double unixTime,
                std::ostream& out, std::ostream& err) {
-    const Outcome<Json> outcome = historyJson(config, user, days, unixTime);
+    const Outcome<Json> outcome = historyJson(config, user, days, unixTime, err);
     if (outcome.error) {
         err << outcome.error->line << "\n";
         return 1;

@@ -1,7 +1,9 @@
 #pragma once
 
 // `horavelctl history USER [--days N] [--json]`: an account's usage history, day by day, from the
-// root-held store's database. The admin service's History method gives the same document.
+// root-held store's database, after folding the daemon's journal into it. The admin service's
+// History method gives the same document. `horavelctl history --fold` only folds (the daily timer
+// runs it, so that the journal stays small when nobody reads).
 
 #include <cstdint>
 #include <iosfwd>
@@ -22,7 +24,14 @@ inline constexpr uint32_t kDefaultHistoryDays = 7;
 // the current policy's allowance for its weekday (0 for an unmanaged account) and, for today,
 // today's grant. `days` must be 1 to kHistoryDays. An invalid request for a name that cannot be an
 // account's or a number of days out of range; a failed one for a database that cannot be read.
-Outcome<Json> historyJson(const Config& config, const std::string& user, uint32_t days, double unixTime);
+// The journal is folded in first; a fold that fails (or skips damaged lines) is one line on
+// `notes`, and the document is what the database holds.
+Outcome<Json> historyJson(const Config& config, const std::string& user, uint32_t days, double unixTime,
+                          std::ostream& notes);
+
+// Folds the journal into the database and says how many saves it applied; a failure is one line
+// on `err` and exit status 1.
+int runHistoryFold(const Config& config, std::ostream& out, std::ostream& err);
 
 // Prints the document (with `asJson`) or one line per day, "Mon 2026-12-07   42/75 min [bar]
 // game 20", and the total of the last 7 days. Errors are one line on `err` and exit status 1.

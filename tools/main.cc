@@ -119,9 +119,13 @@ int main(int argc, char** argv) {
     auto* history = app.add_subcommand(
         "history", "Print an account's use day by day (minutes used of those allowed, a bar, the applications) and "
                    "the total of the last 7 days");
-    history->add_option("user", user, "The account's short name")->required();
+    bool historyFold = false;
+    auto* historyUser = history->add_option("user", user, "The account's short name");
     history->add_option("--days", historyDays, "How many days, today's the last (1 to 400)")->capture_default_str();
     history->add_flag("--json", historyJson, "Print the days with their events as JSON");
+    auto* historyFoldFlag = history->add_flag(
+        "--fold", historyFold, "Only fold the daemon's journal into the history database (the daily timer does)");
+    historyFoldFlag->excludes(historyUser);
 
     auto* doctor = app.add_subcommand(
         "doctor", "Check the installation: one line per check, ok, warn or fail (exit status 1 on a fail)");
@@ -173,6 +177,14 @@ int main(int argc, char** argv) {
                                    std::cerr);
     }
     if (history->parsed()) {
+        if (historyFold) {
+            if (!requireRoot("history --fold")) return 1;
+            return hv::runHistoryFold(config, std::cout, std::cerr);
+        }
+        if (historyUser->count() == 0) {
+            std::cerr << "horavelctl history: give the account, or --fold (see --help)\n";
+            return 1;
+        }
         return hv::runHistory(config, user, historyDays, historyJson, static_cast<double>(::time(nullptr)), std::cout,
                               std::cerr);
     }

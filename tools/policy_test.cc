@@ -1,6 +1,8 @@
 #include "tools/policy.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include "foundation/keyed_archive.h"
 #include "installtool/install.h"
 #include "platform/linux/test_dir.h"
+#include "common/history_journal.h"
 #include "common/sqlite_history.h"
 #include "tools/grant_command.h"
 #include "tools/history_command.h"
@@ -256,6 +259,11 @@ TEST_F(PolicyCommandTest, GrantAddsToTodaysAllowanceInTheStoreAndSignals) {
     EXPECT_EQ(unmanaged.error->kind, CommandError::Kind::Invalid);
     EXPECT_EQ(unmanaged.error->line + "\n", err.str());
     ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), out, err), 0) << err.str();
+    // A save of the daemon from before the grants, still in its journal.
+    std::string error;
+    ASSERT_TRUE(HistoryJournal(config_.storeHistoryJournalPath())
+                    .write(HistoryWrite{{{"root", localDay(monday), 3, 90, 0, {}}}, {}, {}}, error))
+        << error;
 
     std::ostringstream given;
     ASSERT_EQ(runGrant(config_, "root", 15, monday, daemonRuns, given, err), 0) << err.str();
@@ -282,10 +290,13 @@ TEST_F(PolicyCommandTest, GrantAddsToTodaysAllowanceInTheStoreAndSignals) {
     ASSERT_EQ(runGrantShow(config_, "root", monday + 86400, tuesday, err), 0);
     EXPECT_EQ(tuesday.str(), "root may use 90 minutes today (allowance 90, grant 0).\n");
 
-    // Each grant is an event of the day's history with the minutes it changed.
-    const std::optional<Json> history = historyJson(config_, "root", 1, monday).value;
+    // Each grant is an event of the day's history with the minutes it changed; the daemon's save
+    // from before them was folded in first and does not put back the grant it knew.
+    std::ostringstream notes;
+    const std::optional<Json> history = historyJson(config_, "root", 1, monday, notes).value;
     ASSERT_TRUE(history);
     const Json& day = (*history)["days"][0];
+    EXPECT_EQ(day["used"], 3);
     EXPECT_EQ(day["granted"], -90);
     EXPECT_EQ(day["allowance"], 90);
     std::vector<std::string> changes;
@@ -301,20 +312,43 @@ TEST_F(PolicyCommandTest, HistoryGivesEveryDayWithItsMinutesApplicationsAndTheWe
     const int today = localDay(monday);
     std::ostringstream out, err;
     ASSERT_EQ(runPolicySet(config_, "root", dir_.file("policy.json"), installer(), out, err), 0) << err.str();
+    // The daemon's saves wait in its journal; the login check and grants write the database.
     SqliteHistory store(config_.storeHistoryPath(), 100);
+    HistoryJournal journal(config_.storeHistoryJournalPath());
     std::string error;
-    ASSERT_TRUE(store.write(HistoryWrite{{{"root", shiftDay(today, -7), 100, 90, 0, {}},
-                                          {"root", shiftDay(today, -6), 42, 90, 15, {{"supertuxkart.app", 20}, {"chess.app", 5}}},
-                                          {"root", today, 10, 90, 0, {}},
-                                          {"other", today, 77, 90, 0, {}}},
-                                         {{"root", shiftDay(today, -6), "2026-12-01T17:03:00", "warning", ""},
+    ASSERT_TRUE(store.write(HistoryWrite{{},
+                                         {{"root", shiftDay(today, -6), "2026-12-01T18:00:00", "login-refused", ""},
                                           {"root", shiftDay(today, -2), "2026-12-05T08:00:00", "login-refused", ""}},
                                          {}},
                             error))
         << error;
+    ASSERT_TRUE(journal.write(HistoryWrite{{{"root", shiftDay(today, -7), 100, 90, 0, {}},
+                                            {"root", shiftDay(today, -6), 42, 90, 15, {{"supertuxkart.app", 20}, {"chess.app", 5}}},
+                                            {"root", today, 10, 90, 0, {}},
+                                            {"other", today, 77, 90, 0, {}}},
+                                           {{"root", shiftDay(today, -6), "2026-12-01T17:03:00", "warning", ""}},
+                                           {}},
+                              error))
+        << error;
 
-    const std::optional<Json> history = historyJson(config_, "root", 8, monday).value;
+    // A fold that cannot take the journal's lock is said once, and the read goes on without it.
+    {
+        const int holder = ::open(config_.storeHistoryJournalPath().c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+        std::ostringstream notes;
+        const std::optional<Json> without = historyJson(config_, "root", 8, monday, notes).value;
+        ::close(holder);
+        ASSERT_TRUE(without);
+        EXPECT_EQ((*without)["days"][1]["used"], 0);
+        EXPECT_EQ(notes.str(), "horavelctl history: the daemon's latest history is not shown: " +
+                                   config_.storeHistoryJournalPath() + " is locked by another writer or fold\n");
+    }
+
+    std::ostringstream notes;
+    const std::optional<Json> history = historyJson(config_, "root", 8, monday, notes).value;
     ASSERT_TRUE(history);
+    EXPECT_EQ(notes.str(), "");
+    EXPECT_EQ(std::filesystem::file_size(config_.storeHistoryJournalPath()), 0u) << "folded in and emptied";
     EXPECT_EQ((*history)["user"], "root");
     EXPECT_EQ((*history)["total"], 52) << "the last 7 days only";
     const Json& days = (*history)["days"];
@@ -332,7 +366,9 @@ TEST_F(PolicyCommandTest, HistoryGivesEveryDayWithItsMinutesApplicationsAndTheWe
     EXPECT_EQ(days[0]["used"], 100);
     EXPECT_EQ(days[1].dump(),
               R"({"date":"2026-12-01","used":42,"allowance":90,"granted":15,"apps":{"chess.app":5,"supertuxkart.app":20},)"
-              R"("events":[{"time":"2026-12-01T17:03:00","kind":"warning","detail":""}]})");
+              R"("events":[{"time":"2026-12-01T17:03:00","kind":"warning","detail":""},)"
+              R"({"time":"2026-12-01T18:00:00","kind":"login-refused","detail":""}]})")
+        << "in time order, though the warning was folded in after the refused login was written";
     EXPECT_EQ(days[5]["used"], 0);
     EXPECT_EQ(days[5]["events"][0]["kind"], "login-refused");
     EXPECT_EQ(days[7]["used"], 10);

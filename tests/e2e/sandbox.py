@@ -34,6 +34,8 @@ HELPERS = ("fake_service.py", "fake_logind.py", "fake_notifications.py", "fake_t
 # service's, for the scenarios that start it.
 UNIT = os.path.join(HERE, "..", "..", "packaging", "horaveld.service.in")
 ADMIN_UNIT = os.path.join(HERE, "..", "..", "packaging", "horavel-admind.service.in")
+# The daily history fold's, for the scenario that runs it.
+FOLD_UNIT = os.path.join(HERE, "..", "..", "packaging", "horavel-history-fold.service.in")
 PROGRAMS = ("horaveld", "horavelset", "horavelctl")
 LOG_FILE = "/var/log/hvl.log"
 PID_FILE = "/var/run/horavel.pid"
@@ -269,6 +271,7 @@ class Sandbox:
             shutil.copy2(os.path.join(HERE, helper), f"{WORK}/{helper}")
         shutil.copy2(UNIT, f"{WORK}/horaveld.service")
         shutil.copy2(ADMIN_UNIT, f"{WORK}/horavel-admind.service")
+        shutil.copy2(FOLD_UNIT, f"{WORK}/horavel-history-fold.service")
         for path, mode in (("/home", "0755"), ("/var/log", "0755"), ("/tmp", "1777"), ("/dev/shm", "1777")):
             self._mount_tmpfs(path, mode)
         self._private_store()

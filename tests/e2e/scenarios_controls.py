@@ -6,9 +6,9 @@ import json
 import os
 import re
 import signal
-import sqlite3
 import time
 
+import unit_sandbox
 from policies import policy
 from registry import scenario
 from sandbox import KID, PROGRAMS, STORE, WORK, check, guard_midnight, run, wait_until
@@ -106,12 +106,24 @@ def history_week(box):
             f.write(f"{moment.timestamp() - time.time():.0f}\n")
         return moment
 
+    journal = f"{STORE}/history.journal"
+
+    def journal_lines():
+        try:
+            with open(journal, encoding="utf-8") as f:
+                return [json.loads(line) for line in f.read().split("\n") if line]
+        except FileNotFoundError:
+            return []
+
     def stored_day(day):
-        if not os.path.exists(f"{STORE}/history.sqlite"):
-            return None
-        with sqlite3.connect(f"file:{STORE}/history.sqlite?mode=ro", uri=True, timeout=5) as db:
-            return db.execute("SELECT used FROM days WHERE account = 'kid' AND day = ?",
-                              (int(day.strftime("%Y%m%d")),)).fetchone()
+        """kid's minutes of the day as the daemon's last save in its journal has them (the daemon links no
+        database; nothing folds the journal before the grant below)."""
+        found = None
+        for line in journal_lines()[1:]:
+            for saved in line["days"]:
+                if saved["acct"] == "kid" and saved["day"] == int(day.strftime("%Y%m%d")) and "used" in saved:
+                    found = (saved["used"],)
+        return found
 
     box.set_settings(status=1, warntime=5)
     first = True
@@ -129,10 +141,24 @@ def history_week(box):
                               "ASAN_OPTIONS": f"{asan}:verify_asan_link_order=0".lstrip(":")})
             first = False
         wait_until(lambda: stored_day(moment) == (used,), 15, f"the day {days_back} days back in the history")
+    check(not os.path.exists(f"{STORE}/history.sqlite"), "the daemon made a history database")
+    # The daily fold, under its unit's sandbox: the week goes into the database.
+    fold = run(unit_sandbox.command(f"{WORK}/unit_sandbox.py", f"{WORK}/horavel-history-fold.service",
+                                    [f"{WORK}/bin/horavelctl", "history", "--fold"]),
+               capture_output=True, env=box.daemon_env(), check=False, timeout=60)
+    said = fold.stdout.decode()
+    check(fold.returncode == 0 and re.fullmatch(rf"Folded [1-9]\d* saves of the daemon into {STORE}/history.sqlite\n", said),
+          f"the fold under its unit exited {fold.returncode}: {said!r} {fold.stderr.decode(errors='replace')!r}")
     said = box.ctl("grant", "kid", "5").decode()
     check("grant +5" in said, f"grant said {said!r}")
 
+    # The fold empties the journal; a save the daemon makes right after starts it again with a new id.
+    before = (journal_lines() or [{}])[0].get("journal")
     history = json.loads(box.ctl("history", "kid", "--days", "7", "--json"))
+    after = journal_lines()
+    check(os.path.exists(journal) and (not after or after[0]["journal"] != before),
+          f"the journal was not emptied by horavelctl history: {after}")
+    check(os.stat(journal).st_mode & 0o7777 == 0o600, "the journal is not root's alone")
     print(json.dumps(history, indent=1))
     check(history["user"] == "kid" and len(history["days"]) == 7, f"not kid's 7 days: {history}")
     for index, day in enumerate(history["days"]):

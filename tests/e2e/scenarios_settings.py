@@ -113,9 +113,9 @@ def seed_history(box):
     the daemon has recorded today's: a picture of two weeks without running the daemon for two weeks."""
     database = f"{STORE}/history.sqlite"
     today = datetime.date.today()
-    wait_until(lambda: os.path.exists(database) and sqlite3.connect(database, timeout=5).execute(
-        "SELECT 1 FROM days WHERE account = 'kid' AND day = ? AND used >= 35", (int(today.strftime("%Y%m%d")),))
-               .fetchone(), 20, "the daemon to record kid's 35 minutes of today in the history")
+    # Each read folds the daemon's journal into the database.
+    wait_until(lambda: json.loads(box.ctl("history", "kid", "--days", "1", "--json"))["days"][0]["used"] >= 35, 20,
+               "the daemon to record kid's 35 minutes of today in the history")
     with sqlite3.connect(database, timeout=5) as db:
         for back, (used, game) in enumerate(reversed(PAST_DAYS), start=1):
             day = today - datetime.timedelta(days=back)
