@@ -137,6 +137,19 @@ def guard_midnight(seconds_needed):
         raise Skip(f"local time {now:%H:%M:%S} is too close to midnight for a {seconds_needed} s scenario")
 
 
+def midday_zone():
+    """Puts this scenario's process, and every program it starts (Sandbox.env passes TZ on), in a time zone
+    where it is now about noon: for scenarios whose policy allows the computer only during the day, so that
+    they run alike at whatever hour they are run."""
+    now = datetime.datetime.now(datetime.timezone.utc)
+    shift = 12 * 60 - (now.hour * 60 + now.minute)  # local = UTC + shift, within (-12 h, +12 h]
+    # A POSIX zone's offset is what is added to local time to give UTC.
+    offset = -shift
+    hours, minutes = divmod(abs(offset), 60)
+    os.environ["TZ"] = f"HVN{'-' if offset < 0 else '+'}{hours}:{minutes:02d}"
+    time.tzset()
+
+
 # Every log line: the 24-character ctime stamp, one blank, the message.
 LOG_LINE = re.compile(r"(?:Mon|Tue|Wed|Thu|Fri|Sat|Sun) (?:Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
                       r"[ 123]\d \d\d:\d\d:\d\d \d{4} (.*)")

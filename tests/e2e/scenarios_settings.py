@@ -12,7 +12,7 @@ import subprocess
 
 from policies import policy
 from registry import scenario
-from sandbox import HERE, KID, PAT, STORE, WORK, check, run, wait_until
+from sandbox import HERE, KID, PAT, STORE, WORK, check, midday_zone, run, wait_until
 from scenarios_admin import ADMIN_PROGRAMS, SYSTEM_BUS, AdminService, ctl_error, store_bytes
 
 # Read now: the sandbox covers /tmp, where a source tree may lie.
@@ -67,6 +67,7 @@ def settings_window(box):
     """Allowed by polkit, the window's painted hours are what `policy show` prints and the daemon loads, its +15
     is the day's grant, and a bad notice text is refused with horavelctl's own line (without the command's
     name) shown; refused by polkit, the window shows the refusal and nothing changes."""
+    midday_zone()  # the example policy allows 07:00-20:30 only
     box.set_settings(status=1, warntime=5)
     box.ctl("policy", "set", "kid", "-", stdin=EXAMPLE_POLICY)
     box.login(KID, "3")
@@ -140,6 +141,7 @@ def settings_screenshots(box):
         f.seek(0)
         f.truncate()
         f.write("\n".join(kept) + "\n")
+    midday_zone()  # the example policy allows 07:00-20:30 only
     box.set_settings(status=1, warntime=5)
     box.install_policy(policy(KID, allowance=60, used=35, apps=[("supertuxkart", 30, 20)]))
     box.ctl("policy", "set", "kid", "-", stdin=EXAMPLE_POLICY)
