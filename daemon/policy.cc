@@ -124,14 +124,13 @@ bool Monitor::writeStore(const std::string& bytes) {
                                   !system.makeRootDirectory(config.storeRoot + "/policies", kStoreDirectoryMode))) {
         return false;
     }
-    storeDirectoriesMade = false;
     // The entry that served is the previous good copy from now on; one that could not be used
     // never takes that place.
     if (!storeFallback && system.fileExists(path)) {
         system.linkFile(path, config.storePreviousPath(*user));
     }
-    if (!system.writeFileAtomic(path, bytes, kStoreFileMode, kRoot)) return false;
-    storeDirectoriesMade = true;
+    storeDirectoriesMade = system.writeFileAtomic(path, bytes, kStoreFileMode, kRoot);
+    if (!storeDirectoriesMade) return false;
     storeFallback = false;
     policyFile = system.fileInfo(path);
     return true;
