@@ -108,7 +108,10 @@ void SettingsTest::initTestCase() {
     client = std::make_unique<AdminClient>(fake->connection());
     window = std::make_unique<MainWindow>(client.get());
     window->show();
+    dialogWatch.start();
     QTRY_VERIFY_WITH_TIMEOUT(window->accountList()->count() == 4, kWaitMs);
+    dialogWatch.stop();
+    QVERIFY2(unexpectedDialogs.isEmpty(), qPrintable(QStringLiteral("a dialog asked: ") + unexpectedDialogs.join(", ")));
 }
 
 void SettingsTest::init() {
