@@ -135,9 +135,8 @@ std::optional<std::vector<ProcessEntry>> scanProcessTable(
     }
     if (owners) {
         // /proc lists pids in ascending order already; another directory may not.
-        if (!std::is_sorted(known.begin(), known.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; })) {
-            std::sort(known.begin(), known.end(), [](const auto& a, const auto& b) { return a.pid < b.pid; });
-        }
+        const auto byPid = [](const ProcessOwners::Known& a, const ProcessOwners::Known& b) { return a.pid < b.pid; };
+        if (!std::is_sorted(known.begin(), known.end(), byPid)) std::sort(known.begin(), known.end(), byPid);
         owners->known = std::move(known);
         owners->scansSinceFull = trustKnown ? owners->scansSinceFull + 1 : 0;
     }
