@@ -1,7 +1,5 @@
 #include "daemon/command_line.h"
 
-#include <sstream>
-
 #include <gtest/gtest.h>
 
 namespace hv {
@@ -25,13 +23,13 @@ TEST(CommandLineTest, OnlyNoArgumentsStartsTheDaemon) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
-        std::ostringstream out, err;
+        std::string out, err;
         EXPECT_EQ(answerCommandLine(c.args, out, err), c.exit);
-        EXPECT_EQ(out.str().rfind(c.outStarts, 0), 0u) << out.str();
-        EXPECT_EQ(err.str().rfind(c.errStarts, 0), 0u) << err.str();
-        EXPECT_TRUE(out.str().empty() || err.str().empty());
+        EXPECT_EQ(out.rfind(c.outStarts, 0), 0u) << out;
+        EXPECT_EQ(err.rfind(c.errStarts, 0), 0u) << err;
+        EXPECT_TRUE(out.empty() || err.empty());
         if (!c.exit) {
-            EXPECT_EQ(out.str() + err.str(), "");
+            EXPECT_EQ(out + err, "");
         }
     }
 }

@@ -5,7 +5,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include <iostream>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,8 +19,12 @@
 #include "platform/linux/linux_system.h"
 
 int main(int argc, char** argv) {
+    std::string out;
+    std::string err;
     if (const std::optional<int> answered =
-            hv::answerCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr)) {
+            hv::answerCommandLine(std::vector<std::string>(argv + 1, argv + argc), out, err)) {
+        std::fputs(out.c_str(), stdout);
+        std::fputs(err.c_str(), stderr);
         return *answered;
     }
 
@@ -43,10 +47,9 @@ int main(int argc, char** argv) {
     // lock, for the rest of its life.
     const hv::InstanceLock lock = hv::lockInstance(config.lockFile);
     if (!lock.fd) {
-        std::cerr << "horaveld: "
-                  << (lock.heldElsewhere ? "already running (" + config.lockFile + " is locked)"
-                                         : "cannot take the lock " + lock.error)
-                  << std::endl;
+        const std::string why = lock.heldElsewhere ? "already running (" + config.lockFile + " is locked)"
+                                                   : "cannot take the lock " + lock.error;
+        std::fprintf(stderr, "horaveld: %s\n", why.c_str());
         return 1;
     }
 

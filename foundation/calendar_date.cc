@@ -4,8 +4,9 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <limits>
 
 namespace hv {
@@ -31,9 +32,13 @@ std::string localZoneName(const struct tm& local) {
         if (std::string fromPath = zoneFromPath(name); !fromPath.empty()) return fromPath;
         if (!name.empty()) return std::string(name);
     }
-    std::ifstream timezoneFile("/etc/timezone");
-    std::string line;
-    if (timezoneFile && std::getline(timezoneFile, line) && !line.empty()) return line;
+    if (std::FILE* timezoneFile = std::fopen("/etc/timezone", "re")) {
+        char line[256] = {};
+        const bool read = std::fgets(line, sizeof line, timezoneFile) != nullptr;
+        std::fclose(timezoneFile);
+        line[std::strcspn(line, "\n")] = '\0';
+        if (read && line[0] != '\0') return line;
+    }
     char target[4096];
     const ssize_t n = ::readlink("/etc/localtime", target, sizeof target - 1);
     if (n > 0) {

@@ -1,12 +1,16 @@
 #include "foundation/calendar_date.h"
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <time.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <optional>
+#include <fstream>
 #include <string>
+
+#include "platform/linux/test_mount_namespace.h"
 
 namespace hv {
 namespace {
@@ -90,6 +94,30 @@ TEST(CalendarDateTest, ZoneNameFromAPathStyleTz) {
     const CalendarDate d(0.0);
     EXPECT_EQ(d.hourOfDay(), 9);
     EXPECT_EQ(d.toValue().timeZone, "Asia/Tokyo");
+}
+
+// Without TZ the zone's name comes from the first line of /etc/timezone; an empty line falls back to
+// /etc/localtime's target, and without one to the abbreviation the C library uses.
+TEST(CalendarDateTest, ZoneNameFromEtcTimezone) {
+    const struct {
+        const char* content;
+        const char* zone;
+    } cases[] = {
+        {"America/Chicago\n", "America/Chicago"},
+        {"Asia/Tokyo", "Asia/Tokyo"},
+        {"\nEurope/Berlin\n", "UTC"},
+    };
+    for (const auto& c : cases) {
+        const std::optional<std::string> zone = outputInMountNamespace([&]() -> std::optional<std::string> {
+            if (mount("none", "/etc", "tmpfs", 0, nullptr) != 0) return std::nullopt;
+            std::ofstream("/etc/timezone") << c.content;
+            ::unsetenv("TZ");
+            ::tzset();
+            return CalendarDate(0.0).toValue().timeZone;
+        });
+        if (!zone) GTEST_SKIP() << "needs root and mount namespaces";
+        EXPECT_EQ(*zone, c.zone) << c.content;
+    }
 }
 
 TEST(CalendarDateTest, NonFiniteTimesDoNotMisbehave) {

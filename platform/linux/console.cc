@@ -3,9 +3,10 @@
 #include <pwd.h>
 #include <systemd/sd-login.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
-#include <sstream>
+#include <string_view>
 
 #include "platform/linux/files.h"
 
@@ -44,11 +45,13 @@ std::optional<std::string> accountName(uid_t uid) {
 }  // namespace
 
 pid_t leaderFromSessionRecord(const std::string& record) {
-    std::istringstream lines(record);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.rfind("LEADER=", 0) != 0) continue;
-        const std::string value = line.substr(7);
+    std::string_view rest(record);
+    while (!rest.empty()) {
+        const size_t lineEnd = std::min(rest.find('\n'), rest.size());
+        const std::string_view line = rest.substr(0, lineEnd);
+        rest.remove_prefix(std::min(lineEnd + 1, rest.size()));
+        if (!line.starts_with("LEADER=")) continue;
+        const std::string value(line.substr(7));
         if (value.empty() || value.size() > 10) return 0;
         char* end = nullptr;
         const long pid = std::strtol(value.c_str(), &end, 10);

@@ -28,6 +28,7 @@ TEST(LeaderFromSessionRecord, TakesOnlyAWellFormedPositivePid) {
         {"LEADER=12x\n", 0},
         {"LEADER=99999999999\n", 0},
         {"XLEADER=7\n", 0},
+        {"UID=1000\n\nLEADER=77", 77},
         {"", 0},
     };
     for (const Case& c : cases) EXPECT_EQ(leaderFromSessionRecord(c.record), c.leader) << c.record;
