@@ -6,8 +6,8 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <optional>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "platform/linux/test_mount_namespace.h"
